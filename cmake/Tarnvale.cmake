@@ -15,8 +15,11 @@ if(TARNVALE_TSAN)
 endif()
 if(TARNVALE_FUZZ)
   if(NOT CMAKE_CXX_COMPILER_ID STREQUAL "Clang")
-    message(FATAL_ERROR "TARNVALE_FUZZ needs clang (configure with CXX=clang++-14)")
+    message(FATAL_ERROR "TARNVALE_FUZZ needs clang (configure with CXX=clang++-16)")
   endif()
+  # clang 16 implements what libstdc++ 12's <expected> needs but still announces the older concepts
+  # level, which hides std::expected; announce the level it supports.
+  add_compile_options(-Wno-macro-redefined -D__cpp_concepts=202002L)
   add_compile_options(-fsanitize=fuzzer-no-link,address,undefined -fno-omit-frame-pointer)
   add_link_options(-fsanitize=address,undefined)
 endif()

@@ -9,7 +9,7 @@ packages=(
   libavcodec-dev libavutil-dev libswscale-dev libavdevice-dev libavformat-dev
   libopus-dev libpng-dev
   libgtest-dev libgmock-dev libbenchmark-dev
-  clang-14 libclang-rt-14-dev
+  clang-16 libclang-rt-16-dev
   ffmpeg opus-tools
 )
 

@@ -59,7 +59,7 @@ for s in $stages; do
     fuzz)
       if [ -f fuzz/CMakeLists.txt ] && [ "$fuzz_seconds" -gt 0 ]; then
         stage "fuzz targets, ${fuzz_seconds}s each"
-        if CC=clang-14 CXX=clang++-14 configure_and_build build/fuzz -DCMAKE_BUILD_TYPE=Debug \
+        if CC=clang-16 CXX=clang++-16 configure_and_build build/fuzz -DCMAKE_BUILD_TYPE=Debug \
             -DTARNVALE_FUZZ=ON -DTARNVALE_TESTS=OFF -DTARNVALE_BENCH=OFF; then
           for target in build/fuzz/fuzz/fuzz_*; do
             [ -x "$target" ] || continue
