@@ -17,11 +17,13 @@ failed=()
 
 stage() { echo; echo "=== $* ==="; }
 
-configure_and_build() {  # dir, cmake args...
+configure_and_build() {  # dir, [--target T], cmake args...
   local dir=$1; shift
+  local target=()
+  if [ "${1:-}" = --target ]; then target=(--target "$2"); shift 2; fi
   cmake -S "$root" -B "$dir" -G Ninja -DTARNVALE_WERROR=ON "$@" >"$dir.configure.log" 2>&1 ||
     { cat "$dir.configure.log"; return 1; }
-  cmake --build "$dir" -j "$jobs"
+  cmake --build "$dir" -j "$jobs" "${target[@]}"
 }
 
 mkdir -p build
@@ -59,7 +61,7 @@ for s in $stages; do
     fuzz)
       if [ -f fuzz/CMakeLists.txt ] && [ "$fuzz_seconds" -gt 0 ]; then
         stage "fuzz targets, ${fuzz_seconds}s each"
-        if CC=clang-16 CXX=clang++-16 configure_and_build build/fuzz -DCMAKE_BUILD_TYPE=Debug \
+        if CC=clang-16 CXX=clang++-16 configure_and_build build/fuzz --target fuzz_all -DCMAKE_BUILD_TYPE=Debug \
             -DTARNVALE_FUZZ=ON -DTARNVALE_TESTS=OFF -DTARNVALE_BENCH=OFF; then
           for target in build/fuzz/fuzz/fuzz_*; do
             [ -x "$target" ] || continue
