@@ -1,0 +1,378 @@
+#include "platform/vhost.h"
+
+#include <pthread.h>
+
+#include <algorithm>
+#include <condition_variable>
+#include <cstdlib>
+#include <deque>
+#include <mutex>
+#include <thread>
+
+#include "base/log.h"
+#include "platform/vhost_state.h"
+#include "platform/vhost_stream.h"
+
+namespace tarnvale_platform::vhost {
+namespace {
+
+constexpr std::string_view kTarget = "tarnvale_platform::vhost";
+
+std::string fmt_display(CGDirectDisplayID id) {
+  return "display " + std::to_string(id);
+}
+
+void fill_mode_owners(DisplaySpec& spec) {
+  for (std::size_t i = 0; i < spec.modes.size(); ++i) {
+    spec.modes[i].display = spec.id;
+    spec.modes[i].io_mode_id = static_cast<std::uint32_t>(i);
+  }
+}
+
+tarnvale_base::Result<void> check_display(const DisplaySpec& spec) {
+  if (spec.id == 0) return tarnvale_base::fail("display id 0 is not a display");
+  if (spec.modes.empty()) return tarnvale_base::fail(fmt_display(spec.id) + " has no modes");
+  if (spec.current_mode >= spec.modes.size())
+    return tarnvale_base::fail(fmt_display(spec.id) + ": current mode out of range");
+  for (const auto& m : spec.modes) {
+    if (m.width == 0 || m.height == 0 || m.pixel_width == 0 || m.pixel_height == 0)
+      return tarnvale_base::fail(fmt_display(spec.id) + ": a mode has a zero size");
+  }
+  return {};
+}
+
+detail::DisplayState make_display_state(DisplaySpec spec) {
+  fill_mode_owners(spec);
+  detail::DisplayState d;
+  d.spec = std::move(spec);
+  d.epoch = std::chrono::steady_clock::now();
+  return d;
+}
+
+struct Global {
+  std::mutex mu;
+  std::shared_ptr<VirtualHost> host;
+};
+Global& global() {
+  static Global* g = new Global();  // never destroyed: streams may outlive static destruction
+  return *g;
+}
+
+// The framework's completion thread: one serial queue for the whole process, never destroyed.
+class FrameworkQueue {
+ public:
+  FrameworkQueue() {
+    std::thread([this] { run(); }).detach();
+  }
+  void post(std::function<void()> task) {
+    {
+      std::lock_guard lock(mu_);
+      tasks_.push_back(std::move(task));
+    }
+    cv_.notify_one();
+  }
+
+ private:
+  void run() {
+    pthread_setname_np(pthread_self(), "kt-vhost-sc");
+    for (;;) {
+      std::function<void()> task;
+      {
+        std::unique_lock lock(mu_);
+        cv_.wait(lock, [&] { return !tasks_.empty(); });
+        task = std::move(tasks_.front());
+        tasks_.pop_front();
+      }
+      task();
+    }
+  }
+  std::mutex mu_;
+  std::condition_variable cv_;
+  std::deque<std::function<void()>> tasks_;
+};
+
+}  // namespace
+
+namespace detail {
+void run_on_framework_queue(std::function<void()> task) {
+  static FrameworkQueue* queue = new FrameworkQueue();
+  queue->post(std::move(task));
+}
+}  // namespace detail
+
+CGDisplayMode make_mode(std::uint32_t width, std::uint32_t height, double refresh) {
+  CGDisplayMode m;
+  m.width = width;
+  m.height = height;
+  m.pixel_width = width;
+  m.pixel_height = height;
+  m.refresh_rate = refresh;
+  return m;
+}
+
+CGDisplayMode make_scaled_mode(std::uint32_t width, std::uint32_t height, std::uint32_t scale,
+                               double refresh) {
+  CGDisplayMode m = make_mode(width, height, refresh);
+  m.pixel_width = width * scale;
+  m.pixel_height = height * scale;
+  m.low_resolution_duplicate = true;
+  return m;
+}
+
+Scenario Scenario::default_scenario() {
+  Scenario s;
+  DisplaySpec d;
+  d.id = 1;
+  d.modes = {make_mode(1920, 1080, 60),
+             make_mode(1920, 1080, 30),
+             make_scaled_mode(2560, 1440, 1, 60),
+             make_scaled_mode(1920, 1080, 2, 60),
+             make_mode(1280, 720, 60),
+             make_mode(1024, 768, 60)};
+  d.current_mode = 0;
+  s.displays.push_back(std::move(d));
+  return s;
+}
+
+std::shared_ptr<VirtualHost> VirtualHost::get() {
+  auto& g = global();
+  bool first = false;
+  std::shared_ptr<VirtualHost> host;
+  {
+    std::lock_guard lock(g.mu);
+    if (!g.host) {
+      Scenario scenario = Scenario::default_scenario();
+      if (const char* path = std::getenv("TARNVALE_VHOST"); path && *path) {
+        if (auto loaded = Scenario::load(path)) {
+          scenario = std::move(*loaded);
+          tarnvale_base::log::info(kTarget, "virtual host scenario loaded",
+                                   {{"path", path}, {"displays", scenario.displays.size()}});
+        } else {
+          tarnvale_base::log::error(kTarget, "virtual host scenario rejected; using the default",
+                                    {{"path", path}, {"error", loaded.error()}});
+        }
+      }
+      g.host = std::make_shared<VirtualHost>(std::move(scenario));
+      first = true;
+    }
+    host = g.host;
+  }
+  if (first) {
+    if (const char* path = std::getenv("TARNVALE_VHOST_CONTROL"); path && *path) {
+      if (auto started = start_control_server(path); !started) {
+        tarnvale_base::log::error(kTarget, "virtual host control socket failed",
+                                  {{"path", path}, {"error", started.error()}});
+      }
+    }
+  }
+  return host;
+}
+
+std::shared_ptr<VirtualHost> VirtualHost::reset(Scenario scenario) {
+  auto fresh = std::make_shared<VirtualHost>(std::move(scenario));
+  std::shared_ptr<VirtualHost> old;
+  {
+    auto& g = global();
+    std::lock_guard lock(g.mu);
+    old = std::exchange(g.host, fresh);
+  }
+  // `old` is released here, outside the lock; streams made on it keep it alive.
+  return fresh;
+}
+
+VirtualHost::VirtualHost(Scenario scenario) : state_(std::make_unique<detail::State>()) {
+  auto& s = *state_;
+  s.screen_recording = scenario.screen_recording;
+  s.accessibility = scenario.accessibility;
+  s.locked = scenario.locked;
+  s.in_session = scenario.in_session;
+  for (auto& d : scenario.displays) {
+    if (auto ok = check_display(d); !ok) {
+      tarnvale_base::log::error(kTarget, "virtual display skipped", {{"error", ok.error()}});
+      continue;
+    }
+    if (s.find(d.id)) {
+      tarnvale_base::log::error(kTarget, "virtual display skipped",
+                                {{"error", fmt_display(d.id) + " is listed twice"}});
+      continue;
+    }
+    s.displays.push_back(make_display_state(std::move(d)));
+  }
+}
+
+VirtualHost::~VirtualHost() = default;
+
+void VirtualHost::set_screen_recording(bool granted) {
+  std::lock_guard lock(state_->mu);
+  state_->screen_recording = granted;
+}
+void VirtualHost::set_accessibility(bool granted) {
+  std::lock_guard lock(state_->mu);
+  state_->accessibility = granted;
+}
+bool VirtualHost::screen_recording() const {
+  std::lock_guard lock(state_->mu);
+  return state_->screen_recording;
+}
+bool VirtualHost::accessibility() const {
+  std::lock_guard lock(state_->mu);
+  return state_->accessibility;
+}
+void VirtualHost::set_locked(bool locked) {
+  std::lock_guard lock(state_->mu);
+  if (state_->locked != locked) {
+    state_->locked = locked;
+    ++state_->lock_epoch;
+    for (auto& d : state_->displays) ++d.content_version;
+  }
+  state_->bump();
+}
+bool VirtualHost::locked() const {
+  std::lock_guard lock(state_->mu);
+  return state_->locked;
+}
+void VirtualHost::set_in_session(bool in_session) {
+  std::lock_guard lock(state_->mu);
+  state_->in_session = in_session;
+}
+
+tarnvale_base::Result<void> VirtualHost::add_display(DisplaySpec display) {
+  if (auto ok = check_display(display); !ok) return ok;
+  std::lock_guard lock(state_->mu);
+  if (state_->find(display.id))
+    return tarnvale_base::fail(fmt_display(display.id) + " already exists");
+  state_->displays.push_back(make_display_state(std::move(display)));
+  state_->bump();
+  return {};
+}
+
+tarnvale_base::Result<void> VirtualHost::remove_display(CGDirectDisplayID id) {
+  {
+    std::lock_guard lock(state_->mu);
+    auto& ds = state_->displays;
+    auto it = std::find_if(ds.begin(), ds.end(), [&](auto& d) { return d.spec.id == id; });
+    if (it == ds.end()) return tarnvale_base::fail("no " + fmt_display(id));
+    ds.erase(it);
+    state_->bump();
+  }
+  // Streams of the removed display notice on their next tick and die.
+  return {};
+}
+
+std::vector<DisplaySpec> VirtualHost::displays() const {
+  std::lock_guard lock(state_->mu);
+  std::vector<DisplaySpec> out;
+  for (const auto& d : state_->displays) out.push_back(d.spec);
+  return out;
+}
+
+std::optional<DisplaySpec> VirtualHost::display(CGDirectDisplayID id) const {
+  std::lock_guard lock(state_->mu);
+  if (auto* d = state_->find(id)) return d->spec;
+  return std::nullopt;
+}
+
+tarnvale_base::Result<void> VirtualHost::set_content(CGDirectDisplayID id, Content content) {
+  std::lock_guard lock(state_->mu);
+  auto* d = state_->find(id);
+  if (!d) return tarnvale_base::fail("no " + fmt_display(id));
+  if (content == Content::Pixels && !d->pixels)
+    return tarnvale_base::fail(fmt_display(id) + " has no pixels set");
+  d->spec.content = content;
+  ++d->content_version;
+  state_->bump();
+  return {};
+}
+
+tarnvale_base::Result<void> VirtualHost::set_pixels(CGDirectDisplayID id, std::uint32_t width,
+                                                    std::uint32_t height,
+                                                    std::vector<std::uint8_t> bgra) {
+  if (width == 0 || height == 0) return tarnvale_base::fail("an image needs a non-zero size");
+  if (bgra.size() != std::size_t{width} * height * 4)
+    return tarnvale_base::fail("image bytes do not match width * height * 4");
+  auto pixels = std::make_shared<const std::vector<std::uint8_t>>(std::move(bgra));
+  std::lock_guard lock(state_->mu);
+  auto* d = state_->find(id);
+  if (!d) return tarnvale_base::fail("no " + fmt_display(id));
+  d->pixels = std::move(pixels);
+  d->pixels_width = width;
+  d->pixels_height = height;
+  d->spec.content = Content::Pixels;
+  ++d->content_version;
+  state_->bump();
+  return {};
+}
+
+tarnvale_base::Result<void> VirtualHost::set_solid(CGDirectDisplayID id, std::uint8_t b,
+                                                   std::uint8_t g, std::uint8_t r, std::uint8_t a) {
+  // A small image is enough: it is scaled to the display.
+  constexpr std::uint32_t kSide = 4;
+  std::vector<std::uint8_t> px(kSide * kSide * 4);
+  for (std::size_t i = 0; i < px.size(); i += 4) {
+    px[i] = b;
+    px[i + 1] = g;
+    px[i + 2] = r;
+    px[i + 3] = a;
+  }
+  return set_pixels(id, kSide, kSide, std::move(px));
+}
+
+void VirtualHost::fail_next_content_query(std::string description) {
+  std::lock_guard lock(state_->mu);
+  state_->fail_content = std::move(description);
+}
+void VirtualHost::fail_next_stream_start(std::string description) {
+  std::lock_guard lock(state_->mu);
+  state_->fail_start = std::move(description);
+}
+void VirtualHost::fail_next_set_display_mode(CGError error) {
+  std::lock_guard lock(state_->mu);
+  state_->fail_mode = error;
+}
+void VirtualHost::fail_next_pixel_lock(CVReturn status) {
+  std::lock_guard lock(state_->mu);
+  state_->fail_lock = status;
+}
+
+std::size_t VirtualHost::kill_streams() {
+  std::vector<std::shared_ptr<detail::StreamCore>> live;
+  {
+    std::lock_guard lock(state_->mu);
+    for (auto& w : state_->streams)
+      if (auto s = w.lock()) live.push_back(std::move(s));
+  }
+  std::size_t died = 0;
+  for (auto& s : live) {
+    if (s->die("the stream was stopped by the system")) ++died;
+  }
+  return died;
+}
+
+Stats VirtualHost::stats() const {
+  std::lock_guard lock(state_->mu);
+  return state_->stats;
+}
+
+bool VirtualHost::wait_for(const std::function<bool(const Stats&)>& pred,
+                           std::chrono::milliseconds timeout) const {
+  std::unique_lock lock(state_->mu);
+  return state_->changed.wait_for(lock, timeout, [&] { return pred(state_->stats); });
+}
+
+std::vector<nlohmann::json> VirtualHost::journal() const {
+  std::lock_guard lock(state_->mu);
+  return state_->journal;
+}
+
+void VirtualHost::record(nlohmann::json entry) {
+  std::lock_guard lock(state_->mu);
+  state_->journal.push_back(std::move(entry));
+  state_->bump();
+}
+
+void VirtualHost::clear_journal() {
+  std::lock_guard lock(state_->mu);
+  state_->journal.clear();
+}
+
+}  // namespace tarnvale_platform::vhost
