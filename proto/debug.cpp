@@ -7,6 +7,7 @@
 #include <type_traits>
 #include <variant>
 
+#include "base/json_wire.h"
 #include "proto/cursor.h"
 #include "proto/file_op.h"
 #include "proto/host_control.h"
@@ -15,40 +16,8 @@
 namespace tarnvale_proto {
 
 std::string debug_text(std::string_view text) {
-  std::string out;
-  out.reserve(text.size() + 2);
-  out.push_back('"');
-  for (char c : text) {
-    auto u = static_cast<unsigned char>(c);
-    switch (c) {
-      case '"':
-        out += "\\\"";
-        break;
-      case '\\':
-        out += "\\\\";
-        break;
-      case '\n':
-        out += "\\n";
-        break;
-      case '\r':
-        out += "\\r";
-        break;
-      case '\t':
-        out += "\\t";
-        break;
-      case '\0':
-        out += "\\0";
-        break;
-      default:
-        if (u < 0x20 || u == 0x7f) {
-          out += fmt::format("\\u{{{:x}}}", u);
-        } else {
-          out.push_back(c);
-        }
-    }
-  }
-  out.push_back('"');
-  return out;
+  // One escaping rule for every debug form of the link, nested or not.
+  return tarnvale_base::json_wire::debug_quote(text);
 }
 
 std::string debug_float(float value) {
