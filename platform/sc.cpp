@@ -33,7 +33,9 @@ void SCShareableContent::getShareableContentExcludingDesktopWindows(bool, bool,
       std::lock_guard lock(s.mu);
       ++s.stats.content_queries;
       s.bump();
-      if (s.fail_content) {
+      if (s.fail_content && s.fail_content_skip > 0) {
+        --s.fail_content_skip;
+      } else if (s.fail_content) {
         error = stream_error(SCStreamErrorInternalError, std::move(*s.fail_content));
         s.fail_content.reset();
       } else if (s.screen_recording) {

@@ -317,9 +317,10 @@ tarnvale_base::Result<void> VirtualHost::set_solid(CGDirectDisplayID id, std::ui
   return set_pixels(id, kSide, kSide, std::move(px));
 }
 
-void VirtualHost::fail_next_content_query(std::string description) {
+void VirtualHost::fail_next_content_query(std::string description, std::size_t skip) {
   std::lock_guard lock(state_->mu);
   state_->fail_content = std::move(description);
+  state_->fail_content_skip = skip;
 }
 void VirtualHost::fail_next_stream_start(std::string description) {
   std::lock_guard lock(state_->mu);

@@ -127,7 +127,8 @@ class VirtualHost : public std::enable_shared_from_this<VirtualHost> {
                                         std::uint8_t r, std::uint8_t a = 255);
 
   // --- failures for the next call of a kind; each is used up by the call it fails
-  void fail_next_content_query(std::string description);
+  // The content query after `skip` successful ones fails with `description`.
+  void fail_next_content_query(std::string description, std::size_t skip = 0);
   void fail_next_stream_start(std::string description);
   void fail_next_set_display_mode(CGError error);
   void fail_next_pixel_lock(CVReturn status = kCVReturnError);

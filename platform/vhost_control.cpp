@@ -35,9 +35,10 @@ json refused(std::string error) {
 
 std::optional<CGDirectDisplayID> display_arg(const json& cmd) {
   auto it = cmd.find("display");
-  if (it == cmd.end() || !it->is_number_unsigned() || it->get<std::uint64_t>() > 0xFFFFFFFFu)
-    return std::nullopt;
-  return static_cast<CGDirectDisplayID>(it->get<std::uint64_t>());
+  if (it == cmd.end()) return std::nullopt;
+  auto n = as_unsigned(*it, 0xFFFFFFFFu);
+  if (!n) return std::nullopt;
+  return static_cast<CGDirectDisplayID>(*n);
 }
 
 json stats_json(const Stats& s) {
@@ -115,9 +116,9 @@ json handle_control_command(const json& command) {
       std::uint8_t c[4] = {0, 0, 0, 255};
       for (std::size_t i = 0; i < it->size(); ++i) {
         const auto& v = (*it)[i];
-        if (!v.is_number_unsigned() || v.get<std::uint64_t>() > 255)
-          return refused("`solid` values must be 0 to 255");
-        c[i] = static_cast<std::uint8_t>(v.get<std::uint64_t>());
+        auto n = as_unsigned(v, 255);
+        if (!n) return refused("`solid` values must be 0 to 255");
+        c[i] = static_cast<std::uint8_t>(*n);
       }
       return from_result(host->set_solid(*id, c[0], c[1], c[2], c[3]));
     }
@@ -147,7 +148,13 @@ json handle_control_command(const json& command) {
     if (auto it = command.find("error"); it != command.end() && it->is_string())
       description = it->get<std::string>();
     if (*call == "content_query") {
-      host->fail_next_content_query(description);
+      std::size_t skip = 0;
+      if (auto it = command.find("skip"); it != command.end()) {
+        auto n = as_unsigned(*it, 1000);
+        if (!n) return refused("`skip` must be a count of queries (0 to 1000)");
+        skip = static_cast<std::size_t>(*n);
+      }
+      host->fail_next_content_query(description, skip);
       return ok();
     }
     if (*call == "stream_start") {

@@ -37,9 +37,9 @@ Result<std::uint32_t> get_u32(const json& obj, std::string_view key,
     if (fallback) return *fallback;
     return fail("missing `" + std::string(key) + "`");
   }
-  if (!it->is_number_unsigned() || it->get<std::uint64_t>() > 0xFFFFFFFFu)
-    return fail("`" + std::string(key) + "` must be an unsigned 32-bit integer");
-  return static_cast<std::uint32_t>(it->get<std::uint64_t>());
+  auto n = as_unsigned(*it, 0xFFFFFFFFu);
+  if (!n) return fail("`" + std::string(key) + "` must be an unsigned 32-bit integer");
+  return static_cast<std::uint32_t>(*n);
 }
 
 Result<std::int32_t> get_i32(const json& v, std::string_view what) {

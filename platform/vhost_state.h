@@ -64,6 +64,7 @@ struct State {
   std::vector<DisplayState> displays;
 
   std::optional<std::string> fail_content;
+  std::size_t fail_content_skip = 0;
   std::optional<std::string> fail_start;
   std::optional<CGError> fail_mode;
   std::optional<CVReturn> fail_lock;
