@@ -1,4 +1,4 @@
-// Debug forms of the protocol values and the helpers they are built from.
+// Debug forms of the protocol values and the building blocks they are made of.
 #include "proto/debug.h"
 
 #include <fmt/format.h>

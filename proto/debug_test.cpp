@@ -12,7 +12,7 @@
 namespace tarnvale_proto {
 namespace {
 
-TEST(DebugHelpers, TextsAreQuotedAndEscaped) {
+TEST(DebugBuildingBlocks, TextsAreQuotedAndEscaped) {
   EXPECT_EQ(debug_text("busy"), "\"busy\"");
   EXPECT_EQ(debug_text("a\"b\\c"), "\"a\\\"b\\\\c\"");
   EXPECT_EQ(debug_text("l1\nl2\r\t"), "\"l1\\nl2\\r\\t\"");
@@ -20,7 +20,7 @@ TEST(DebugHelpers, TextsAreQuotedAndEscaped) {
   EXPECT_EQ(debug_text("é"), "\"é\"");
 }
 
-TEST(DebugHelpers, FloatsReadBackAndShowWholeNumbersWithPoint) {
+TEST(DebugBuildingBlocks, FloatsReadBackAndShowWholeNumbersWithPoint) {
   EXPECT_EQ(debug_float(0.5f), "0.5");
   EXPECT_EQ(debug_float(0.1f), "0.1");
   EXPECT_EQ(debug_float(2.0f), "2.0");
@@ -31,7 +31,7 @@ TEST(DebugHelpers, FloatsReadBackAndShowWholeNumbersWithPoint) {
   EXPECT_EQ(debug_float(-std::numeric_limits<float>::infinity()), "-inf");
 }
 
-TEST(DebugHelpers, LongByteStringsAreCut) {
+TEST(DebugBuildingBlocks, LongByteStringsAreCut) {
   EXPECT_EQ(debug_bytes(std::vector<std::uint8_t>{}), "[]");
   EXPECT_EQ(debug_bytes(std::vector<std::uint8_t>{137, 80, 78, 71}), "[137, 80, 78, 71]");
   std::vector<std::uint8_t> big(4096, 7);
@@ -41,7 +41,7 @@ TEST(DebugHelpers, LongByteStringsAreCut) {
   EXPECT_LT(form.size(), 200u);
 }
 
-TEST(DebugHelpers, RecordsAndOptionals) {
+TEST(DebugBuildingBlocks, RecordsAndOptionals) {
   EXPECT_EQ(DebugRecord("Ok").str(), "Ok");
   EXPECT_EQ(DebugRecord("VersionMismatch").field("service_version", debug_uint(4)).str(),
             "VersionMismatch { service_version: 4 }");

@@ -1,5 +1,5 @@
 // The monitor list the agent reports to the viewer in `monitors_changed`: one `MonitorInfo` per
-// display with the modes it offers. Plain values; encoding lives with the wire code.
+// display with the modes it offers. Plain values; proto/wire.h writes their JSON form.
 #pragma once
 
 #include <cstdint>
