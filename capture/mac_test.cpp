@@ -288,7 +288,7 @@ TEST(MacCapture, ModeSwitchChangesWhatANewCaptureDelivers) {
 // Builds a sample buffer holding a `w` x `h` image whose bytes all equal `fill`.
 pf::CMSampleBuffer image_sample(std::size_t w, std::size_t h, std::uint8_t fill) {
   auto buf = std::make_shared<pf::CVPixelBuffer>(w, h, pf::kCVPixelFormatType_32BGRA);
-  std::memset(buf->mutable_bytes(), fill, buf->bytes_per_row() * h);
+  if (const std::size_t n = buf->bytes_per_row() * h) std::memset(buf->mutable_bytes(), fill, n);
   return pf::CMSampleBuffer::with_image(buf);
 }
 

@@ -73,11 +73,11 @@ CGError CGDisplaySetDisplayMode(CGDirectDisplayID display, const CGDisplayModeRe
   ++d->content_version;
   ++s.stats.mode_switches;
   const auto& m = d->mode();
-  s.journal.push_back({{"kind", "set_display_mode"},
-                       {"display", display},
-                       {"width", m.width},
-                       {"height", m.height},
-                       {"refresh", m.refresh_rate}});
+  s.journal_append(nlohmann::json({{"kind", "set_display_mode"},
+                                   {"display", display},
+                                   {"width", m.width},
+                                   {"height", m.height},
+                                   {"refresh", m.refresh_rate}}));
   s.bump();
   return kCGErrorSuccess;
 }

@@ -15,7 +15,8 @@ bool CGRequestScreenCaptureAccess() {
   auto& s = host->state();
   std::lock_guard lock(s.mu);
   ++s.stats.screen_capture_requests;
-  s.journal.push_back({{"kind", "screen_capture_request"}, {"granted", s.screen_recording}});
+  s.journal_append(
+      nlohmann::json({{"kind", "screen_capture_request"}, {"granted", s.screen_recording}}));
   s.bump();
   return s.screen_recording;
 }
@@ -26,7 +27,7 @@ bool AXIsProcessTrustedWithOptions(const AXTrustedCheckOptions* options) {
   std::lock_guard lock(s.mu);
   if (!s.accessibility && options && options->prompt) {
     ++s.stats.accessibility_prompts;
-    s.journal.push_back({{"kind", "accessibility_prompt"}});
+    s.journal_append(nlohmann::json({{"kind", "accessibility_prompt"}}));
     s.bump();
   }
   return s.accessibility;

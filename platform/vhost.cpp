@@ -3,7 +3,9 @@
 #include <pthread.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <condition_variable>
+#include <cstdio>
 #include <cstdlib>
 #include <deque>
 #include <mutex>
@@ -52,6 +54,8 @@ detail::DisplayState make_display_state(DisplaySpec spec) {
 struct Global {
   std::mutex mu;
   std::shared_ptr<VirtualHost> host;
+  std::FILE* journal_file = nullptr;  // TARNVALE_VHOST_JOURNAL, opened with the first host
+  std::mutex journal_mu;              // one line at a time
 };
 Global& global() {
   static Global* g = new Global();  // never destroyed: streams may outlive static destruction
@@ -94,6 +98,18 @@ class FrameworkQueue {
 }  // namespace
 
 namespace detail {
+void State::journal_append(nlohmann::json entry) {
+  auto& g = global();
+  if (g.journal_file) {
+    std::lock_guard lock(g.journal_mu);
+    const std::string line = entry.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace);
+    std::fprintf(g.journal_file, "%s\n", line.c_str());
+    std::fflush(g.journal_file);
+  }
+  journal.push_back(std::move(entry));
+  bump();
+}
+
 void run_on_framework_queue(std::function<void()> task) {
   static FrameworkQueue* queue = new FrameworkQueue();
   queue->post(std::move(task));
@@ -154,6 +170,13 @@ std::shared_ptr<VirtualHost> VirtualHost::get() {
       }
       g.host = std::make_shared<VirtualHost>(std::move(scenario));
       first = true;
+      if (const char* path = std::getenv("TARNVALE_VHOST_JOURNAL"); path && *path) {
+        g.journal_file = std::fopen(path, "a");
+        if (!g.journal_file) {
+          tarnvale_base::log::error(kTarget, "virtual host journal file cannot be opened",
+                                    {{"path", path}, {"error", tarnvale_base::errno_error(errno)}});
+        }
+      }
     }
     host = g.host;
   }
@@ -367,7 +390,7 @@ std::vector<nlohmann::json> VirtualHost::journal() const {
 
 void VirtualHost::record(nlohmann::json entry) {
   std::lock_guard lock(state_->mu);
-  state_->journal.push_back(std::move(entry));
+  state_->journal_append(std::move(entry));
   state_->bump();
 }
 

@@ -80,6 +80,8 @@ struct State {
   }
   // Call with `mu` held; wakes waiters.
   void bump() { changed.notify_all(); }
+  // Call with `mu` held: adds a journal entry (and writes it to the journal file, if any).
+  void journal_append(nlohmann::json entry);
 };
 
 // Runs `task` on the framework's completion thread (one process-wide serial thread), never on
