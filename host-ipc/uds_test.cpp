@@ -128,7 +128,7 @@ INSTANTIATE_TEST_SUITE_P(
     testing::Values(
         ReadCase{"OneDocument", header(7) + R"({"a":1})", ""},
         ReadCase{"TrailingNewline", header(8) + "{\"a\":1}\n", ""},
-        ReadCase{"LeadingWhitespace", header(9) + " \t\r\n{\"a\":1}", ""},
+        ReadCase{"LeadingWhitespace", header(11) + " \t\r\n{\"a\":1}", ""},
         ReadCase{"EmptyBody", header(0), "json decode: "},
         ReadCase{"TwoDocuments", header(14) + R"({"a":1}{"b":2})", "json decode: "},
         ReadCase{"CleanCloseBeforeHeader", "", "early eof"},
@@ -336,9 +336,9 @@ TEST_F(ConnectWithRetry, ConnectsOnceTheDaemonListens) {
   auto halves = split(std::move(*got));
   ASSERT_TRUE(halves.has_value());
   ASSERT_TRUE(run(io_, write_framed(halves->write, Doc{nlohmann::json{{"kind", "agent"}}})));
-  std::string buf(21, '\0');
+  std::string buf(20, '\0');
   asio::read(served, asio::buffer(buf));
-  EXPECT_EQ(buf, header(17) + R"({"kind":"agent"})");
+  EXPECT_EQ(buf, header(16) + R"({"kind":"agent"})");
 }
 
 TEST_F(ConnectWithRetry, PathTooLongForASocketAddress) {
