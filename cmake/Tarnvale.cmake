@@ -20,6 +20,9 @@ if(TARNVALE_FUZZ)
   # clang 16 implements what libstdc++ 12's <expected> needs but still announces the older concepts
   # level, which hides std::expected; announce the level it supports.
   add_compile_options(-Wno-macro-redefined -D__cpp_concepts=202002L)
+  # Asio 1.22 looks for clang's pre-standard coroutine macro and so misses clang 16's C++20
+  # coroutines; say that they are there, so code with asio::awaitable builds here too.
+  add_compile_options(-DASIO_HAS_CO_AWAIT=1 -DASIO_HAS_STD_COROUTINE=1)
   add_compile_options(-fsanitize=fuzzer-no-link,address,undefined -fno-omit-frame-pointer)
   add_link_options(-fsanitize=address,undefined)
 endif()
