@@ -3,7 +3,7 @@
 // `BoundedQueue<T>`: many producers (plain threads and the session driver) and one consumer, a
 // coroutine. Producers either wait for room (`send`) or give up at once (`try_send`). The consumer
 // waits for the next item or a deadline, whichever comes first, without ever losing an item to the
-// deadline. The queue closes for the consumer when the last `Sender` is gone and every queued item
+// deadline and without a busy queue starving the deadline. The queue closes for the consumer when the last `Sender` is gone and every queued item
 // has been taken, and for the producers when the `Receiver` is gone: a waiting `send` then fails
 // instead of hanging.
 //
@@ -159,8 +159,8 @@ class BoundedQueue {
     }
 
     // Takes the next item, waiting until one arrives, the queue closes, or `deadline` passes.
-    // Items already queued come before the deadline and before the close. Runs on the calling
-    // coroutine's executor.
+    // A deadline already passed is reported first; queued items come before the close. Runs on
+    // the calling coroutine's executor.
     using Next = std::variant<T, Closed, DeadlineReached>;
     asio::awaitable<Next> next(std::chrono::steady_clock::time_point deadline) {
       using namespace asio::experimental::awaitable_operators;
@@ -174,6 +174,9 @@ class BoundedQueue {
       asio::steady_timer timer(executor);
       constexpr auto kTuple = asio::experimental::as_tuple(asio::use_awaitable);
       for (;;) {
+        // A deadline that has passed wins over queued items, so a busy queue cannot starve a
+        // periodic consumer task; items still come out in order on the next call.
+        if (std::chrono::steady_clock::now() >= deadline) co_return Next(std::in_place_index<2>);
         {
           std::unique_lock lock(state_->mutex);
           if (!state_->items.empty()) {
@@ -184,7 +187,6 @@ class BoundedQueue {
           }
           if (state_->senders == 0) co_return Next(std::in_place_index<1>);
         }
-        if (std::chrono::steady_clock::now() >= deadline) co_return Next(std::in_place_index<2>);
         timer.expires_at(deadline);
         co_await (bell->async_receive(kTuple) || timer.async_wait(kTuple));
       }
