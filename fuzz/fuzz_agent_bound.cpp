@@ -6,8 +6,8 @@
 #include <cstdlib>
 #include <string_view>
 
-#include "host-ipc/messages_agent_bound.h"
-#include "host-ipc/messages_handshake.h"
+
+#include "host-ipc/lib.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   const std::string_view body(reinterpret_cast<const char*>(data), size);

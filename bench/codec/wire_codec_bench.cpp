@@ -53,7 +53,9 @@ void BM_Decode_InjectInput_Peer(benchmark::State& state) {
 }
 BENCHMARK(BM_Decode_InjectInput_Peer);
 
-AgentEvent cursor_position() { return AgentEvent::CursorPosition{0.4375f, 0.61803399f}; }
+AgentEvent cursor_position() {
+  return AgentEvent::CursorPosition{0.4375f, 0.61803399f};
+}
 
 AgentEvent audio_packet() {
   std::vector<std::uint8_t> packet(200);
@@ -94,10 +96,14 @@ void BM_Encode_CursorPosition_Peer(benchmark::State& state) {
 }
 BENCHMARK(BM_Encode_CursorPosition_Peer);
 
-void BM_Encode_Audio200_Typed(benchmark::State& state) { encode_typed(state, audio_packet()); }
+void BM_Encode_Audio200_Typed(benchmark::State& state) {
+  encode_typed(state, audio_packet());
+}
 BENCHMARK(BM_Encode_Audio200_Typed);
 
-void BM_Encode_Audio200_Peer(benchmark::State& state) { encode_peer(state, audio_packet()); }
+void BM_Encode_Audio200_Peer(benchmark::State& state) {
+  encode_peer(state, audio_packet());
+}
 BENCHMARK(BM_Encode_Audio200_Peer);
 
 }  // namespace
