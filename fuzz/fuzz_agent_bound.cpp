@@ -6,7 +6,6 @@
 #include <cstdlib>
 #include <string_view>
 
-
 #include "host-ipc/lib.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
