@@ -7,6 +7,7 @@
 
 #include <cstring>
 #include <map>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -75,8 +76,14 @@ class RatioReporter : public benchmark::ConsoleReporter {
   void ReportRuns(const std::vector<Run>& runs) override {
     ConsoleReporter::ReportRuns(runs);
     for (const auto& r : runs) {
-      if (r.run_type == Run::RT_Iteration && !r.error_occurred)
-        times_[r.benchmark_name()] = r.GetAdjustedRealTime();
+      if (r.error_occurred) continue;
+      // With repetitions, the mean stands for the benchmark; otherwise its single run.
+      if (r.run_type == Run::RT_Aggregate && r.aggregate_name == "mean") {
+        times_[r.run_name.function_name] = r.GetAdjustedRealTime();
+        means_.insert(r.run_name.function_name);
+      } else if (r.run_type == Run::RT_Iteration && !means_.count(r.run_name.function_name)) {
+        times_[r.run_name.function_name] = r.GetAdjustedRealTime();
+      }
     }
   }
   void print_ratio() const {
@@ -91,6 +98,7 @@ class RatioReporter : public benchmark::ConsoleReporter {
 
  private:
   std::map<std::string, double> times_;
+  std::set<std::string> means_;
 };
 
 }  // namespace
