@@ -6,6 +6,8 @@
 #include <asio/experimental/concurrent_channel.hpp>
 #include <atomic>
 #include <memory>
+#include <mutex>
+#include <vector>
 #include <variant>
 
 #include "base/log.h"
@@ -56,8 +58,16 @@ using TaskEnded = asio::experimental::concurrent_channel<void(std::error_code, i
 Result<void> start_workers(const CaptureLoopHandles& handles, const OutboundQueue::Sender& events,
                            const InputQueue::Sender& input, InputQueue::Receiver input_receiver) {
   (void)handles;
-  (void)events;
   (void)input;
+  // Until the producing workers run here, one producer's end is kept open for the life of the
+  // process, as a running worker keeps its own: otherwise the queue would close as soon as the
+  // driver lets go of its end, and the writer (with its heartbeat) would end with it.
+  {
+    static std::mutex mutex;
+    static auto* held = new std::vector<OutboundQueue::Sender>();
+    std::lock_guard lock(mutex);
+    held->push_back(events);
+  }
   // Until the input-apply thread exists its receiver goes here, so input commands are dropped
   // exactly as when that thread has ended.
   { InputQueue::Receiver dropped = std::move(input_receiver); }
@@ -66,7 +76,8 @@ Result<void> start_workers(const CaptureLoopHandles& handles, const OutboundQueu
 
 }  // namespace
 
-asio::awaitable<Result<void>> run() { co_return co_await run(SessionOptions{}); }
+// Not a coroutine itself: it hands back the session's own awaitable.
+asio::awaitable<Result<void>> run() { return run(SessionOptions{}); }
 
 asio::awaitable<Result<void>> run(SessionOptions options) {
   report_permissions();
@@ -78,7 +89,8 @@ asio::awaitable<Result<void>> run(SessionOptions options) {
   if (!halves) co_return std::unexpected(halves.error());
 
   const auto uid = ::getuid();
-  if (auto sent = co_await uds::write_framed(halves->write, Hello::agent(uid)); !sent) {
+  const Hello hello = Hello::agent(uid);
+  if (auto sent = co_await uds::write_framed(halves->write, hello); !sent) {
     co_return std::unexpected(sent.error());
   }
   // No time limit: a daemon that never answers keeps the agent waiting here.
@@ -128,6 +140,7 @@ asio::awaitable<Result<void>> run(SessionOptions options) {
 
 asio::awaitable<void> outbound_task(uds::WriteHalf write, OutboundQueue::Receiver events,
                                     Clock::duration heartbeat_period) {
+  const AgentEvent heartbeat{AgentEvent::Heartbeat{}};
   auto next_tick = Clock::now();  // the first heartbeat is due at once
   for (;;) {
     auto next = co_await events.next(next_tick);
@@ -136,7 +149,7 @@ asio::awaitable<void> outbound_task(uds::WriteHalf write, OutboundQueue::Receive
     if (std::holds_alternative<tarnvale_base::queue::DeadlineReached>(next)) {
       // Ticks missed during a slow write are not skipped: they follow back to back.
       next_tick += heartbeat_period;
-      written = co_await uds::write_framed(write, AgentEvent{AgentEvent::Heartbeat{}});
+      written = co_await uds::write_framed(write, heartbeat);
     } else {
       const AgentEvent& event = std::get<AgentEvent>(next);
       if (const auto* frame = std::get_if<AgentEvent::Frame>(&event.value)) {
