@@ -69,7 +69,7 @@ TEST(QueueThreads, ReleasingTheConsumerUnblocksEveryWaitingProducer) {
   std::vector<std::thread> producers;
   std::atomic<int> closed{0};
   for (int p = 0; p < 3; ++p) {
-    producers.emplace_back([&, tx = tx]() mutable {
+    producers.emplace_back([&, p, tx = tx]() mutable {
       for (;;) {
         if (auto failed = tx.send(p)) {
           EXPECT_EQ(failed->reason, SendError::Closed);
