@@ -87,10 +87,12 @@ class SenderBase {
   // Gives up this producer's end; the last release closes the queue for the consumer.
   void release() {
     if (!state_) return;
-    std::unique_lock lock(state_->mutex);
-    --state_->senders;
-    state_->ring();
-    state_.reset();
+    {
+      std::lock_guard lock(state_->mutex);
+      --state_->senders;
+      state_->ring();
+    }
+    state_.reset();  // after unlocking: this may be the last reference to the mutex
   }
 
   // Queues `item` unless the queue is full or the consumer is gone; never waits.
