@@ -159,14 +159,15 @@ struct EndingMessage {
 class SessionEndingMessage : public AgentSession,
                              public testing::WithParamInterface<EndingMessage> {};
 
-// Unknown input kinds, keys, buttons and panels decode to their catch-all and the session goes
-// on; an unknown quality or file operation is a decode error that ends it (status 0).
+// Unknown input kinds, keys, buttons, host-control commands and panels decode to their catch-all
+// and the session goes on; an unknown quality or file operation is a decode error that ends it (status 0).
 TEST_P(SessionEndingMessage, OnlyTheStrictKindsEndTheSession) {
   auto devd = start_devd(
       {"--duration", "30"},
       {R"({"kind":"inject_input","event":{"kind":"Levitate","height":3}})",
        R"({"kind":"inject_input","event":{"kind":"Key","key":"KeyÆ","pressed":true,"mods":{"shift":false,"ctrl":false,"alt":false,"meta":false},"repeat":false}})",
        R"({"kind":"inject_input","event":{"kind":"MouseButton","button":"sixth","pressed":true,"x":0.5,"y":0.5}})",
+       R"({"kind":"inject_input","event":{"kind":"HostControl","cmd":{"kind":"self_destruct"}}})",
        R"({"kind":"open_system_panel","panel":"warp_drive"})", R"({"wait_ms":100})",
        GetParam().message});
   auto agent = start_agent();
@@ -189,6 +190,19 @@ INSTANTIATE_TEST_SUITE_P(
                       "Teleport"},
         EndingMessage{"UnknownKind", R"({"kind":"reconnect"})", "reconnect"}),
     [](const auto& info) { return info.param.name; });
+
+TEST_F(AgentSession, DaemonThatNeverAnswersKeepsTheAgentWaiting) {
+  auto devd = start_devd({"--hello", "never", "--duration", "2"});
+  auto agent = start_agent();
+  // Still waiting for the answer well after connecting; nothing sent but the hello.
+  EXPECT_EQ(agent->wait(1500ms), std::nullopt);
+  ASSERT_EQ(devd->wait(10s), 0);
+  EXPECT_EQ(summary()["bytes_received"], 0);
+  EXPECT_EQ(summary()["hello"]["kind"], "agent");
+  // The daemon's close is the end of the wait: the answer never came.
+  ASSERT_EQ(agent->wait(10s), 1);
+  EXPECT_EQ(agent->err(), "Error: early eof\n");
+}
 
 // Runs through all 120 connect attempts, one second apart: about two minutes.
 TEST_F(AgentSession, NoDaemonExitsWithTheConnectError) {

@@ -343,6 +343,8 @@ void serve(const Options& opt, int fd) {
       session.record(*f);
     }
     if (!error.empty()) session.note_malformed(session.since_accept_ms(), error);
+  } else if (!error.empty()) {
+    session.note_malformed(session.since_accept_ms(), "hello: " + error);
   }
   {
     std::lock_guard lock(control.mutex);
