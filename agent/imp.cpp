@@ -7,8 +7,8 @@
 #include <atomic>
 #include <memory>
 #include <mutex>
-#include <vector>
 #include <variant>
+#include <vector>
 
 #include "base/log.h"
 #include "capture/monitors.h"
@@ -77,7 +77,9 @@ Result<void> start_workers(const CaptureLoopHandles& handles, const OutboundQueu
 }  // namespace
 
 // Not a coroutine itself: it hands back the session's own awaitable.
-asio::awaitable<Result<void>> run() { return run(SessionOptions{}); }
+asio::awaitable<Result<void>> run() {
+  return run(SessionOptions{});
+}
 
 asio::awaitable<Result<void>> run(SessionOptions options) {
   report_permissions();
@@ -121,10 +123,10 @@ asio::awaitable<Result<void>> run(SessionOptions options) {
   auto executor = co_await asio::this_coro::executor;
   auto ended = std::make_shared<TaskEnded>(executor, 2);
   // A task that ends by an exception counts as ended too.
-  asio::co_spawn(asio::make_strand(executor),
-                 outbound_task(std::move(halves->write), std::move(event_receiver),
-                               options.heartbeat_period),
-                 [ended](std::exception_ptr) { ended->try_send(std::error_code{}, 0); });
+  asio::co_spawn(
+      asio::make_strand(executor),
+      outbound_task(std::move(halves->write), std::move(event_receiver), options.heartbeat_period),
+      [ended](std::exception_ptr) { ended->try_send(std::error_code{}, 0); });
   asio::co_spawn(
       asio::make_strand(executor),
       inbound_task(std::move(halves->read),
@@ -132,7 +134,8 @@ asio::awaitable<Result<void>> run(SessionOptions options) {
                                   &tarnvale_capture::display_mode::set_display_resolution}),
       [ended](std::exception_ptr) { ended->try_send(std::error_code{}, 1); });
 
-  auto [ec, which] = co_await ended->async_receive(asio::experimental::as_tuple(asio::use_awaitable));
+  auto [ec, which] =
+      co_await ended->async_receive(asio::experimental::as_tuple(asio::use_awaitable));
   log::info(kTarget, which == 0 ? "outbound task ended" : "inbound task ended");
   // The other task is neither cancelled nor awaited: it goes with the runtime.
   co_return Result<void>{};
@@ -153,7 +156,8 @@ asio::awaitable<void> outbound_task(uds::WriteHalf write, OutboundQueue::Receive
     } else {
       const AgentEvent& event = std::get<AgentEvent>(next);
       if (const auto* frame = std::get_if<AgentEvent::Frame>(&event.value)) {
-        written = co_await uds::write_video_frame(write, frame->pts_us, frame->keyframe, frame->data);
+        written =
+            co_await uds::write_video_frame(write, frame->pts_us, frame->keyframe, frame->data);
       } else {
         written = co_await uds::write_framed(write, event);
       }

@@ -112,8 +112,8 @@ AgentBound decode(std::string_view json) {
 
 struct Recorded {
   std::vector<std::tuple<std::optional<std::string>, std::uint32_t, std::uint32_t>> calls;
-  Result<std::pair<std::uint32_t, std::uint32_t>> answer = std::pair<std::uint32_t, std::uint32_t>{
-      1280, 800};
+  Result<std::pair<std::uint32_t, std::uint32_t>> answer =
+      std::pair<std::uint32_t, std::uint32_t>{1280, 800};
 };
 
 // A dispatch context over fresh handles, with the input queue's receiver kept for the test.
@@ -126,13 +126,13 @@ struct Dispatch {
   InboundContext make() {
     auto [tx, rx] = InputQueue::create();
     input.emplace(std::move(rx));
-    return InboundContext{std::move(tx), CaptureLoopHandles::create(),
-                          [r = resolution](std::optional<std::string> id, std::uint32_t w,
-                                           std::uint32_t h)
-                              -> Result<std::pair<std::uint32_t, std::uint32_t>> {
-                            r->calls.emplace_back(id, w, h);
-                            return r->answer;
-                          }};
+    return InboundContext{
+        std::move(tx), CaptureLoopHandles::create(),
+        [r = resolution](std::optional<std::string> id, std::uint32_t w,
+                         std::uint32_t h) -> Result<std::pair<std::uint32_t, std::uint32_t>> {
+          r->calls.emplace_back(id, w, h);
+          return r->answer;
+        }};
   }
   // Everything queued for the input thread so far.
   std::vector<InputCmd> sent_input() {
@@ -179,8 +179,8 @@ TEST(Dispatch, InputAndMonitorChoiceReachTheInputQueueInOrder) {
   EXPECT_EQ(d.context.handles.selected_monitor->get(), std::optional<std::string>("2"));
   auto sent = d.sent_input();
   ASSERT_EQ(sent.size(), 3u);
-  EXPECT_EQ(sent[0], (InputCmd{InputCmd::Input{
-                         tarnvale_proto::InputEvent{tarnvale_proto::InputEvent::MouseMove{0.5f, 0.25f}}}}));
+  EXPECT_EQ(sent[0], (InputCmd{InputCmd::Input{tarnvale_proto::InputEvent{
+                         tarnvale_proto::InputEvent::MouseMove{0.5f, 0.25f}}}}));
   EXPECT_EQ(sent[1], (InputCmd{InputCmd::SetActiveMonitor{"2"}}));
   // An event kind the agent does not know still travels (as the catch-all value).
   EXPECT_TRUE(std::holds_alternative<InputCmd::Input>(sent[2].value));
@@ -235,9 +235,11 @@ struct LoggedCase {
 TEST(Dispatch, LoggedKinds) {
   const LoggedCase cases[] = {
       {R"({"kind":"set_wallpaper_removed","removed":true})", log::Level::Warn,
-       "set_wallpaper_removed failed", "error", "set-wallpaper-removed not supported on this platform"},
+       "set_wallpaper_removed failed", "error",
+       "set-wallpaper-removed not supported on this platform"},
       {R"({"kind":"set_wallpaper_removed","removed":false})", log::Level::Warn,
-       "set_wallpaper_removed failed", "error", "set-wallpaper-removed not supported on this platform"},
+       "set_wallpaper_removed failed", "error",
+       "set-wallpaper-removed not supported on this platform"},
       {R"({"kind":"shutdown"})", log::Level::Debug, "AgentBound not handled in v1", "other",
        "Shutdown"},
       {R"({"kind":"set_audio_capture","enabled":true})", log::Level::Debug,
@@ -304,7 +306,8 @@ TEST(InboundTask, DaemonCloseEndsWithEarlyEofStopAndRestore) {
 TEST(InboundTask, UnknownNestedNamesKeepTheSessionUnknownQualityEndsIt) {
   auto run = run_inbound(
       frame(R"({"kind":"inject_input","event":{"kind":"Hover","x":1}})") +
-      frame(R"({"kind":"inject_input","event":{"kind":"Key","key":"KeyZZ","pressed":true,"mods":{"shift":false,"ctrl":false,"alt":false,"meta":false},"repeat":false}})") +
+      frame(
+          R"({"kind":"inject_input","event":{"kind":"Key","key":"KeyZZ","pressed":true,"mods":{"shift":false,"ctrl":false,"alt":false,"meta":false},"repeat":false}})") +
       frame(R"({"kind":"open_system_panel","panel":"warp_drive"})") +
       frame(R"({"kind":"set_quality","quality":"ultra"})") +
       frame(R"({"kind":"set_monitor","id":"never read"})"));
@@ -316,7 +319,8 @@ TEST(InboundTask, UnknownNestedNamesKeepTheSessionUnknownQualityEndsIt) {
 
 TEST(InboundTask, UnknownKindEndsTheSessionWithADecodeError) {
   auto run = run_inbound(frame(R"({"kind":"reconnect"})") + frame(R"({"kind":"force_keyframe"})"));
-  EXPECT_TRUE(run.ended_with.starts_with("json decode: unknown variant `reconnect`, expected one of "))
+  EXPECT_TRUE(
+      run.ended_with.starts_with("json decode: unknown variant `reconnect`, expected one of "))
       << run.ended_with;
   EXPECT_TRUE(run.stop);
   EXPECT_EQ(run.resolution.size(), 1u);
@@ -349,7 +353,8 @@ TEST(OutboundTask, HeartbeatsKeepComingWhileProducersAreQuiet) {
     }
     EXPECT_EQ(f, "eof");
   });
-  run_on(link.io, outbound_task(std::move(*link.write), std::move(rx), std::chrono::milliseconds(20)));
+  run_on(link.io,
+         outbound_task(std::move(*link.write), std::move(rx), std::chrono::milliseconds(20)));
   daemon.join();
 }
 
@@ -371,7 +376,8 @@ TEST(OutboundTask, WriteFailureLogsEndsAndClosesTheQueueForProducers) {
 TEST(OutboundTask, OversizedVideoPacketIsAWriteFailure) {
   Link link;
   auto [tx, rx] = OutboundQueue::create(kOutboundCapacity);
-  ASSERT_FALSE(tx.try_send(AgentEvent::Frame{0, true, std::vector<std::uint8_t>(uds::kMaxFrameLen)}));
+  ASSERT_FALSE(
+      tx.try_send(AgentEvent::Frame{0, true, std::vector<std::uint8_t>(uds::kMaxFrameLen)}));
   log::ScopedCapture logs;
   std::thread daemon([&] {
     EXPECT_EQ(link.daemon->next_frame(), R"(json:{"kind":"heartbeat"})");
@@ -450,8 +456,7 @@ INSTANTIATE_TEST_SUITE_P(
         RefusedCase{"UnknownVariant", R"({"kind":"OK"})",
                     "json decode: unknown variant `OK`, expected one of `ok`, `version_mismatch`, "
                     "`rejected` at "},
-        RefusedCase{"Empty", "", "json decode: "},
-        RefusedCase{"NotJson", "ok", "json decode: "}),
+        RefusedCase{"Empty", "", "json decode: "}, RefusedCase{"NotJson", "ok", "json decode: "}),
     [](const auto& info) { return info.param.name; });
 
 TEST_F(Session, DaemonGoneBeforeAnswering) {
@@ -485,8 +490,8 @@ TEST_F(Session, AcceptedSessionRunsUntilTheDaemonCloses) {
   log::ScopedCapture logs;
   // The tasks run on their own strands over two runtime threads, as in the process.
   std::optional<Result<void>> result;
-  asio::co_spawn(io_, [&]() -> asio::awaitable<void> { result = co_await run(options_); },
-                 asio::detached);
+  asio::co_spawn(
+      io_, [&]() -> asio::awaitable<void> { result = co_await run(options_); }, asio::detached);
   std::thread second([&] { io_.run(); });
   while (!result) {
     io_.run_one_for(std::chrono::milliseconds(10));

@@ -3,9 +3,9 @@
 // `BoundedQueue<T>`: many producers (plain threads and the session driver) and one consumer, a
 // coroutine. Producers either wait for room (`send`) or give up at once (`try_send`). The consumer
 // waits for the next item or a deadline, whichever comes first, without ever losing an item to the
-// deadline and without a busy queue starving the deadline. The queue closes for the consumer when the last `Sender` is gone and every queued item
-// has been taken, and for the producers when the `Receiver` is gone: a waiting `send` then fails
-// instead of hanging.
+// deadline and without a busy queue starving the deadline. The queue closes for the consumer when
+// the last `Sender` is gone and every queued item has been taken, and for the producers when the
+// `Receiver` is gone: a waiting `send` then fails instead of hanging.
 //
 // `UnboundedQueue<T>`: many producers whose sends never wait, one consumer thread that blocks.
 // It closes for the consumer when the last sender is gone and the queue is drained, and for the

@@ -2,10 +2,10 @@
 
 #include <unistd.h>
 
+#include <fmt/format.h>
 #include <asio/experimental/as_tuple.hpp>
 #include <cerrno>
 #include <cstring>
-#include <fmt/format.h>
 
 namespace tarnvale_host_ipc::uds {
 namespace {
@@ -40,7 +40,9 @@ asio::awaitable<Result<void>> write_frame(Socket& socket, std::uint32_t header,
 
 }  // namespace
 
-std::string agent_socket_path() { return fmt::format("{}/{}", kSocketDir, kSocketFile); }
+std::string agent_socket_path() {
+  return fmt::format("{}/{}", kSocketDir, kSocketFile);
+}
 
 WriteHalf& WriteHalf::operator=(WriteHalf&& other) noexcept {
   if (this != &other) {
@@ -50,7 +52,9 @@ WriteHalf& WriteHalf::operator=(WriteHalf&& other) noexcept {
   return *this;
 }
 
-WriteHalf::~WriteHalf() { shutdown(); }
+WriteHalf::~WriteHalf() {
+  shutdown();
+}
 
 void WriteHalf::shutdown() noexcept {
   if (!socket_.is_open()) return;
@@ -130,9 +134,8 @@ asio::awaitable<Result<void>> write_video_frame(WriteHalf& out, std::uint64_t pt
   for (int i = 0; i < 8; ++i) body[i] = static_cast<std::uint8_t>(pts_us >> (56 - 8 * i));
   body[8] = keyframe ? 1 : 0;
   if (!data.empty()) std::memcpy(body.data() + 9, data.data(), data.size());
-  co_return co_await write_frame(out.socket(),
-                                 static_cast<std::uint32_t>(body_len) | kBinaryFrameBit,
-                                 asio::buffer(body));
+  co_return co_await write_frame(
+      out.socket(), static_cast<std::uint32_t>(body_len) | kBinaryFrameBit, asio::buffer(body));
 }
 
 }  // namespace tarnvale_host_ipc::uds

@@ -85,7 +85,9 @@ asio::awaitable<Result<Socket>> connect_with_retry(std::string path, std::uint32
 
 // A message `write_framed` can send: appends its compact JSON form to `out`.
 template <class T>
-concept JsonEncodable = requires(const T& msg, std::string& out) { msg.encode_json(out); };
+concept JsonEncodable = requires(const T& msg, std::string& out) {
+  msg.encode_json(out);
+};
 
 // A message `read_framed` can return: decodes one JSON document (with optional whitespace around
 // it) or describes why it cannot.

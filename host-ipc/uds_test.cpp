@@ -98,7 +98,7 @@ std::string header(std::uint32_t len) {
 
 struct ReadCase {
   const char* name;
-  std::string bytes;  // everything the peer sends before closing
+  std::string bytes;           // everything the peer sends before closing
   std::string expected_error;  // empty: decodes; ending in ": " means a prefix
 };
 
@@ -125,19 +125,18 @@ TEST_P(ReadFramedCase, DecodesOrFailsWithItsText) {
 
 INSTANTIATE_TEST_SUITE_P(
     Frames, ReadFramedCase,
-    testing::Values(
-        ReadCase{"OneDocument", header(7) + R"({"a":1})", ""},
-        ReadCase{"TrailingNewline", header(8) + "{\"a\":1}\n", ""},
-        ReadCase{"LeadingWhitespace", header(11) + " \t\r\n{\"a\":1}", ""},
-        ReadCase{"EmptyBody", header(0), "json decode: "},
-        ReadCase{"TwoDocuments", header(14) + R"({"a":1}{"b":2})", "json decode: "},
-        ReadCase{"CleanCloseBeforeHeader", "", "early eof"},
-        ReadCase{"CloseInsideHeader", std::string("\0\0", 2), "early eof"},
-        ReadCase{"CloseInsideBody", header(10) + "{\"a\"", "early eof"},
-        ReadCase{"OneByteOverLimit", header(0x04000001), "frame too large: 67108865"},
-        ReadCase{"BinaryHeader", header(0x80000009) + std::string(9, '\0'),
-                 "frame too large: 2147483657"},
-        ReadCase{"LargestHeader", header(0xFFFFFFFF), "frame too large: 4294967295"}),
+    testing::Values(ReadCase{"OneDocument", header(7) + R"({"a":1})", ""},
+                    ReadCase{"TrailingNewline", header(8) + "{\"a\":1}\n", ""},
+                    ReadCase{"LeadingWhitespace", header(11) + " \t\r\n{\"a\":1}", ""},
+                    ReadCase{"EmptyBody", header(0), "json decode: "},
+                    ReadCase{"TwoDocuments", header(14) + R"({"a":1}{"b":2})", "json decode: "},
+                    ReadCase{"CleanCloseBeforeHeader", "", "early eof"},
+                    ReadCase{"CloseInsideHeader", std::string("\0\0", 2), "early eof"},
+                    ReadCase{"CloseInsideBody", header(10) + "{\"a\"", "early eof"},
+                    ReadCase{"OneByteOverLimit", header(0x04000001), "frame too large: 67108865"},
+                    ReadCase{"BinaryHeader", header(0x80000009) + std::string(9, '\0'),
+                             "frame too large: 2147483657"},
+                    ReadCase{"LargestHeader", header(0xFFFFFFFF), "frame too large: 4294967295"}),
     [](const auto& info) { return info.param.name; });
 
 TEST(ReadFramed, BodyOfExactlyTheLimitIsRead) {
@@ -327,8 +326,8 @@ TEST_F(ConnectWithRetry, ConnectsOnceTheDaemonListens) {
   // The listener appears after the first attempt has failed.
   asio::steady_timer later(io_, std::chrono::milliseconds(30));
   later.async_wait([&](std::error_code) {
-    acceptor = asio::local::stream_protocol::acceptor(
-        io_, asio::local::stream_protocol::endpoint(path_));
+    acceptor =
+        asio::local::stream_protocol::acceptor(io_, asio::local::stream_protocol::endpoint(path_));
   });
   auto got = run(io_, connect_with_retry(path_, 50, std::chrono::milliseconds(20)));
   ASSERT_TRUE(got.has_value()) << got.error().what();

@@ -116,7 +116,8 @@ void BM_VideoFrameWrite_PlainWrite(benchmark::State& state) {
   for (auto _ : state) {
     // The same bytes: header, then pts, key-frame byte and packet assembled in one buffer.
     const auto len = static_cast<std::uint32_t>(kPacket + 9) | 0x80000000u;
-    unsigned char head[4] = {static_cast<unsigned char>(len >> 24), static_cast<unsigned char>(len >> 16),
+    unsigned char head[4] = {static_cast<unsigned char>(len >> 24),
+                             static_cast<unsigned char>(len >> 16),
                              static_cast<unsigned char>(len >> 8), static_cast<unsigned char>(len)};
     std::vector<std::uint8_t> body(kPacket + 9);
     for (int i = 0; i < 8; ++i) body[i] = static_cast<std::uint8_t>(pts >> (56 - 8 * i));
@@ -164,8 +165,12 @@ void read_link(benchmark::State& state) {
   state.SetBytesProcessed(state.iterations() * static_cast<std::int64_t>(kSmallJson.size() + 4));
 }
 
-void BM_SmallJsonRead_Link(benchmark::State& state) { read_link<false>(state); }
-void BM_SmallJsonReadDecode_Link(benchmark::State& state) { read_link<true>(state); }
+void BM_SmallJsonRead_Link(benchmark::State& state) {
+  read_link<false>(state);
+}
+void BM_SmallJsonReadDecode_Link(benchmark::State& state) {
+  read_link<true>(state);
+}
 
 void BM_SmallJsonRead_PlainRead(benchmark::State& state) {
   SocketPair sp;

@@ -65,13 +65,13 @@ class Devd : public testing::Test {
 
 TEST_F(Devd, RecordsMalformedAndUndecodableInputAndEndsCleanly) {
   std::string video = std::string(8, '\0') + std::string("\x01", 1) + "h264";
-  std::string answer = agent_sends(
-      frame(R"({"kind":"agent","protocol_version":5,"session_id":501})") +
-          frame(R"({"kind":"heartbeat"})") + frame("not json") + frame("abc", true) +
-          frame(video, true) + frame(R"({"kind":"teleported"})") +
-          frame(R"({"kind":"host_locked","locked":"yes"})") +
-          std::string("\x7f\xff\xff\xff", 4),  // announces far more than the limit
-      4 + 13);
+  std::string answer =
+      agent_sends(frame(R"({"kind":"agent","protocol_version":5,"session_id":501})") +
+                      frame(R"({"kind":"heartbeat"})") + frame("not json") + frame("abc", true) +
+                      frame(video, true) + frame(R"({"kind":"teleported"})") +
+                      frame(R"({"kind":"host_locked","locked":"yes"})") +
+                      std::string("\x7f\xff\xff\xff", 4),  // announces far more than the limit
+                  4 + 13);
   EXPECT_EQ(answer, frame(R"({"kind":"ok"})"));
   ASSERT_EQ(devd_->wait(10s), 0) << devd_->err();
   auto s = summary();

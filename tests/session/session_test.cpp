@@ -43,14 +43,13 @@ class AgentSession : public testing::Test {
     return devd;
   }
 
-  std::unique_ptr<Process> start_agent(std::map<std::string, std::string> env = {{"NO_COLOR", "1"}}) {
+  std::unique_ptr<Process> start_agent(std::map<std::string, std::string> env = {
+                                           {"NO_COLOR", "1"}}) {
     return std::make_unique<Process>(std::vector<std::string>{TARNVALE_AGENT_BINARY}, env,
                                      dir_ + "/agent.out", dir_ + "/agent.err");
   }
 
-  json summary() {
-    return json::parse(read_file(dir_ + "/summary.json"), nullptr, false);
-  }
+  json summary() { return json::parse(read_file(dir_ + "/summary.json"), nullptr, false); }
 
   std::string dir_;
 };
@@ -62,11 +61,15 @@ TEST_F(AgentSession, AcceptedSessionHeartbeatsAndEndsCleanlyWhenTheDaemonCloses)
   ASSERT_EQ(devd->wait(10s), 0);
   EXPECT_EQ(agent->err(), "");
   const std::string log = agent->out();
-  EXPECT_NE(log.find("INFO tarnvale_host_agent::imp: connected to daemon; starting capture + input uid="),
-            std::string::npos) << log;
+  EXPECT_NE(
+      log.find("INFO tarnvale_host_agent::imp: connected to daemon; starting capture + input uid="),
+      std::string::npos)
+      << log;
   EXPECT_NE(log.find("INFO tarnvale_host_agent::imp: daemon read loop ended error=\"early eof\""),
-            std::string::npos) << log;
-  EXPECT_NE(log.find("INFO tarnvale_host_agent::imp: inbound task ended"), std::string::npos) << log;
+            std::string::npos)
+      << log;
+  EXPECT_NE(log.find("INFO tarnvale_host_agent::imp: inbound task ended"), std::string::npos)
+      << log;
 
   auto s = summary();
   ASSERT_FALSE(s.is_discarded());
@@ -134,7 +137,8 @@ TEST_F(AgentSession, ModuleFilterShowsTheSessionEventsAndHidesThePermissionRepor
   ASSERT_EQ(agent->wait(60s), 0) << agent->err();
   const std::string log = agent->out();
   EXPECT_NE(log.find("DEBUG tarnvale_host_agent::imp: AgentBound not handled in v1 other=Shutdown"),
-            std::string::npos) << log;
+            std::string::npos)
+      << log;
   EXPECT_NE(log.find("connected to daemon; starting capture + input"), std::string::npos);
   EXPECT_EQ(log.find("agent TCC status at startup"), std::string::npos) << log;
   EXPECT_EQ(log.find("tarnvale_capture"), std::string::npos) << log;
@@ -160,7 +164,8 @@ class SessionEndingMessage : public AgentSession,
                              public testing::WithParamInterface<EndingMessage> {};
 
 // Unknown input kinds, keys, buttons, host-control commands and panels decode to their catch-all
-// and the session goes on; an unknown quality or file operation is a decode error that ends it (status 0).
+// and the session goes on; an unknown quality or file operation is a decode error that ends it
+// (status 0).
 TEST_P(SessionEndingMessage, OnlyTheStrictKindsEndTheSession) {
   auto devd = start_devd(
       {"--duration", "30"},
@@ -209,9 +214,8 @@ TEST_F(AgentSession, NoDaemonExitsWithTheConnectError) {
   std::filesystem::remove(kSocket);
   auto agent = start_agent();
   ASSERT_EQ(agent->wait(200s), 1);
-  EXPECT_EQ(agent->err(),
-            "Error: connect daemon agent socket: connect " + kSocket +
-                ": No such file or directory\n");
+  EXPECT_EQ(agent->err(), "Error: connect daemon agent socket: connect " + kSocket +
+                              ": No such file or directory\n");
 }
 
 }  // namespace

@@ -23,9 +23,9 @@ Check uint_max(std::uint64_t max) {
   return [max](const json& v) {
     return expect(v.is_number_unsigned() && v.get<std::uint64_t>() <= max,
                   max == std::numeric_limits<std::uint64_t>::max() ? "an unsigned integer"
-                  : max == 0xFF                                     ? "a byte value"
-                  : max == 0xFFFF                                   ? "an unsigned 16-bit integer"
-                                                                    : "an unsigned 32-bit integer");
+                  : max == 0xFF                                    ? "a byte value"
+                  : max == 0xFFFF                                  ? "an unsigned 16-bit integer"
+                                                                   : "an unsigned 32-bit integer");
   };
 }
 const Check kU64 = uint_max(std::numeric_limits<std::uint64_t>::max());

@@ -15,6 +15,7 @@
 #include <sys/un.h>
 #include <unistd.h>
 
+#include <fmt/format.h>
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
@@ -23,7 +24,6 @@
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
-#include <fmt/format.h>
 #include <fstream>
 #include <map>
 #include <mutex>
@@ -152,7 +152,9 @@ struct Session {
         answered ? std::chrono::duration<double, std::milli>(*answered - accepted).count() : 0;
     return t - answered_at;
   }
-  void line(json entry) { events << entry.dump(-1, ' ', false, json::error_handler_t::replace) << '\n'; }
+  void line(json entry) {
+    events << entry.dump(-1, ' ', false, json::error_handler_t::replace) << '\n';
+  }
   void note_malformed(double t, const std::string& why) {
     ++malformed;
     if (malformed_examples.size() < 20) malformed_examples.push_back(why);
@@ -177,7 +179,8 @@ struct Session {
       ++by_kind["frame"];
       if (!first_video_ms) first_video_ms = since_answer_ms(t);
       last_video_ms = since_answer_ms(t);
-      line({{"t_ms", t}, {"frame", {{"pts_us", pts}, {"keyframe", key}, {"size", f.body.size() - 9}}}});
+      line({{"t_ms", t},
+            {"frame", {{"pts_us", pts}, {"keyframe", key}, {"size", f.body.size() - 9}}}});
       return;
     }
     json event = json::parse(f.body, nullptr, false);
@@ -236,8 +239,7 @@ std::optional<std::string> answer_body(const std::string& mode) {
   if (mode == "ok") return R"({"kind":"ok"})";
   if (mode == "never") return std::nullopt;
   if (mode.starts_with("version_mismatch:")) {
-    return json{{"kind", "version_mismatch"},
-                {"service_version", std::stoul(mode.substr(17))}}
+    return json{{"kind", "version_mismatch"}, {"service_version", std::stoul(mode.substr(17))}}
         .dump();
   }
   if (mode.starts_with("rejected:")) {
@@ -419,7 +421,7 @@ int main(int argc, char** argv) {
     return 2;
   }
   std::signal(SIGPIPE, SIG_IGN);
-  struct sigaction sa{};
+  struct sigaction sa {};
   sa.sa_handler = on_signal;
   sigaction(SIGINT, &sa, nullptr);
   sigaction(SIGTERM, &sa, nullptr);
