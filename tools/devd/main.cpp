@@ -37,7 +37,8 @@
 
 namespace {
 
-using json = nlohmann::json;
+// Keys stay in the order they arrived, so events.jsonl shows what the agent wrote.
+using json = nlohmann::ordered_json;
 using Clock = std::chrono::steady_clock;
 
 constexpr std::uint32_t kMaxFrameLen = 67'108'864;
@@ -188,7 +189,7 @@ struct Session {
       note_malformed(t, "not JSON: " + f.body.substr(0, 200));
       return;
     }
-    if (auto bad = tarnvale_devd::check_event(event)) {
+    if (auto bad = tarnvale_devd::check_event(nlohmann::json(event))) {
       std::string kind = event.is_object() && event.contains("kind") && event["kind"].is_string()
                              ? event["kind"].get<std::string>()
                              : "?";
