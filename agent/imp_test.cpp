@@ -3,8 +3,10 @@
 #include "agent/imp.h"
 
 #include <gtest/gtest.h>
+
 #include <sys/socket.h>
 #include <unistd.h>
+#include "tests/support/run_awaitable.h"
 
 #include <filesystem>
 #include <nlohmann/json.hpp>
@@ -19,25 +21,7 @@ namespace uds = tarnvale_host_ipc::uds;
 namespace log = tarnvale_base::log;
 using tarnvale_base::Error;
 
-template <class T>
-T run_on(asio::io_context& io, asio::awaitable<T> task) {
-  std::optional<T> out;
-  asio::co_spawn(
-      io, [&]() -> asio::awaitable<void> { out.emplace(co_await std::move(task)); },
-      [](std::exception_ptr e) {
-        if (e) std::rethrow_exception(e);
-      });
-  io.restart();
-  io.run();
-  return std::move(*out);
-}
-void run_on(asio::io_context& io, asio::awaitable<void> task) {
-  asio::co_spawn(io, std::move(task), [](std::exception_ptr e) {
-    if (e) std::rethrow_exception(e);
-  });
-  io.restart();
-  io.run();
-}
+using tarnvale_testing::run_awaitable;
 
 std::string frame(std::string_view body) {
   auto n = static_cast<std::uint32_t>(body.size());
@@ -284,7 +268,7 @@ InboundRun run_inbound(std::string_view bytes) {
   ::shutdown(link.daemon->fd, SHUT_WR);
   log::ScopedCapture logs;
   auto handles = d.context.handles;
-  run_on(link.io, inbound_task(std::move(*link.read), std::move(d.context)));
+  run_awaitable(link.io, inbound_task(std::move(*link.read), std::move(d.context)));
   InboundRun out;
   auto ended = logs.find("daemon read loop ended");
   EXPECT_EQ(ended.size(), 1u);
@@ -332,7 +316,8 @@ TEST(OutboundTask, HeartbeatAtOnceThenEventsAsJsonAndFramesAsBinary) {
   ASSERT_FALSE(tx.try_send(AgentEvent::HostLocked{true}));
   ASSERT_FALSE(tx.try_send(AgentEvent::Frame{33333, true, std::vector<std::uint8_t>(1000, 7)}));
   tx.release();
-  run_on(link.io, outbound_task(std::move(*link.write), std::move(rx), std::chrono::hours(1)));
+  run_awaitable(link.io,
+                outbound_task(std::move(*link.write), std::move(rx), std::chrono::hours(1)));
   std::vector<std::string> frames;
   for (std::string f; (f = link.daemon->next_frame()) != "eof";) frames.push_back(f);
   EXPECT_EQ(frames, (std::vector<std::string>{R"(json:{"kind":"heartbeat"})",
@@ -353,8 +338,8 @@ TEST(OutboundTask, HeartbeatsKeepComingWhileProducersAreQuiet) {
     }
     EXPECT_EQ(f, "eof");
   });
-  run_on(link.io,
-         outbound_task(std::move(*link.write), std::move(rx), std::chrono::milliseconds(20)));
+  run_awaitable(
+      link.io, outbound_task(std::move(*link.write), std::move(rx), std::chrono::milliseconds(20)));
   daemon.join();
 }
 
@@ -363,7 +348,8 @@ TEST(OutboundTask, WriteFailureLogsEndsAndClosesTheQueueForProducers) {
   link.daemon.reset();  // the daemon is gone
   auto [tx, rx] = OutboundQueue::create(kOutboundCapacity);
   log::ScopedCapture logs;
-  run_on(link.io, outbound_task(std::move(*link.write), std::move(rx), std::chrono::hours(1)));
+  run_awaitable(link.io,
+                outbound_task(std::move(*link.write), std::move(rx), std::chrono::hours(1)));
   auto warned = logs.find("agent outbound: UDS write failed; daemon gone?");
   ASSERT_EQ(warned.size(), 1u);
   EXPECT_EQ(warned[0].level, log::Level::Warn);
@@ -383,7 +369,8 @@ TEST(OutboundTask, OversizedVideoPacketIsAWriteFailure) {
     EXPECT_EQ(link.daemon->next_frame(), R"(json:{"kind":"heartbeat"})");
     EXPECT_EQ(link.daemon->next_frame(), "eof");
   });
-  run_on(link.io, outbound_task(std::move(*link.write), std::move(rx), std::chrono::hours(1)));
+  run_awaitable(link.io,
+                outbound_task(std::move(*link.write), std::move(rx), std::chrono::hours(1)));
   daemon.join();
   EXPECT_EQ(logs.find("agent outbound: UDS write failed; daemon gone?").size(), 1u);
 }
@@ -431,7 +418,7 @@ TEST_P(SessionRefused, EndsWithTheExactError) {
   const auto& c = GetParam();
   auto d = daemon(frame(c.answer_body));
   log::ScopedCapture logs;
-  auto result = run_on(io_, run(options_));
+  auto result = run_awaitable(io_, run(options_));
   d.join();
   EXPECT_EQ(hello_, "json:{\"kind\":\"agent\",\"protocol_version\":5,\"session_id\":" +
                         std::to_string(::getuid()) + "}");
@@ -465,7 +452,7 @@ TEST_F(Session, DaemonGoneBeforeAnswering) {
     Daemon dd(peer.release());
     hello_ = dd.next_frame();
   });
-  auto result = run_on(io_, run(options_));
+  auto result = run_awaitable(io_, run(options_));
   d.join();
   ASSERT_FALSE(result.has_value());
   EXPECT_EQ(result.error().what(), "early eof");
@@ -474,7 +461,7 @@ TEST_F(Session, DaemonGoneBeforeAnswering) {
 TEST_F(Session, NoDaemonIsAConnectError) {
   acceptor_.reset();
   std::filesystem::remove(options_.socket_path);
-  auto result = run_on(io_, run(options_));
+  auto result = run_awaitable(io_, run(options_));
   ASSERT_FALSE(result.has_value());
   EXPECT_EQ(result.error().what(), "connect daemon agent socket: connect " + options_.socket_path +
                                        ": No such file or directory");

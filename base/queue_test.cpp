@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include "tests/support/run_awaitable.h"
+
 #include <string>
 #include <thread>
 
@@ -11,19 +13,7 @@ namespace {
 using Clock = std::chrono::steady_clock;
 using Queue = BoundedQueue<std::string>;
 
-// Runs `task` to completion on `io` from the calling thread.
-template <class T>
-T run(asio::io_context& io, asio::awaitable<T> task) {
-  std::optional<T> out;
-  asio::co_spawn(
-      io, [&]() -> asio::awaitable<void> { out.emplace(co_await std::move(task)); },
-      [](std::exception_ptr e) {
-        if (e) std::rethrow_exception(e);
-      });
-  io.restart();
-  io.run();
-  return std::move(*out);
-}
+using tarnvale_testing::run_awaitable;
 
 // Drains a queue until it closes, returning what it took.
 asio::awaitable<std::vector<std::string>> drain(Queue::Receiver& rx) {
@@ -50,7 +40,7 @@ TEST(BoundedQueue, ClosesForTheConsumerOnlyAfterQueuedItemsAreTaken) {
   tx.release();
   ASSERT_FALSE(second.try_send("c"));  // one sender left: still open
   second.release();
-  EXPECT_EQ(run(io, drain(rx)), (std::vector<std::string>{"a", "b", "c"}));
+  EXPECT_EQ(run_awaitable(io, drain(rx)), (std::vector<std::string>{"a", "b", "c"}));
 }
 
 TEST(BoundedQueue, SendsFailOnceTheConsumerIsGone) {
@@ -73,10 +63,10 @@ TEST(BoundedQueue, SendsFailOnceTheConsumerIsGone) {
 TEST(BoundedQueue, PassedDeadlineComesBeforeQueuedItemsWhichAreKept) {
   asio::io_context io;
   auto [tx, rx] = Queue::create(8);
-  EXPECT_EQ(run(io, rx.next(Clock::now() + std::chrono::milliseconds(20))).index(), 2u);
+  EXPECT_EQ(run_awaitable(io, rx.next(Clock::now() + std::chrono::milliseconds(20))).index(), 2u);
   ASSERT_FALSE(tx.try_send("x"));
-  EXPECT_EQ(run(io, rx.next(Clock::now() - std::chrono::seconds(1))).index(), 2u);
-  auto got = run(io, rx.next(Clock::now() + std::chrono::seconds(60)));
+  EXPECT_EQ(run_awaitable(io, rx.next(Clock::now() - std::chrono::seconds(1))).index(), 2u);
+  auto got = run_awaitable(io, rx.next(Clock::now() + std::chrono::seconds(60)));
   ASSERT_EQ(got.index(), 0u);
   EXPECT_EQ(std::get<0>(got), "x");
 }
@@ -88,11 +78,12 @@ TEST(BoundedQueue, ConsumerWakesForAnItemSentFromAnotherThread) {
     std::this_thread::sleep_for(std::chrono::milliseconds(10));
     EXPECT_FALSE(tx.send("late"));
   });
-  auto got = run(io, rx.next(Clock::now() + std::chrono::seconds(60)));
+  auto got = run_awaitable(io, rx.next(Clock::now() + std::chrono::seconds(60)));
   producer.join();
   ASSERT_EQ(got.index(), 0u);
   EXPECT_EQ(std::get<0>(got), "late");
-  EXPECT_EQ(run(io, rx.next(Clock::now() + std::chrono::seconds(60))).index(), 1u);  // Closed
+  EXPECT_EQ(run_awaitable(io, rx.next(Clock::now() + std::chrono::seconds(60))).index(),
+            1u);  // Closed
 }
 
 TEST(UnboundedQueue, NeverFullClosesAfterDrainAndRefusesOnceReceiverIsGone) {

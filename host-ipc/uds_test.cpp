@@ -1,8 +1,10 @@
 #include "host-ipc/uds.h"
 
 #include <gtest/gtest.h>
+
 #include <sys/socket.h>
 #include <unistd.h>
+#include "tests/support/run_awaitable.h"
 
 #include <chrono>
 #include <cstdlib>
@@ -33,19 +35,7 @@ struct Unencodable {
   void encode_json(std::string&) const { throw std::runtime_error("invalid UTF-8 byte"); }
 };
 
-// Runs `task` to completion on `io` from the calling thread.
-template <class T>
-T run(asio::io_context& io, asio::awaitable<T> task) {
-  std::optional<T> out;
-  asio::co_spawn(
-      io, [&]() -> asio::awaitable<void> { out.emplace(co_await std::move(task)); },
-      [](std::exception_ptr e) {
-        if (e) std::rethrow_exception(e);
-      });
-  io.restart();
-  io.run();
-  return std::move(*out);
-}
+using tarnvale_testing::run_awaitable;
 
 // One end of a socket pair as the link's halves, the other as a plain descriptor for the peer.
 struct Pair {
@@ -109,7 +99,7 @@ TEST_P(ReadFramedCase, DecodesOrFailsWithItsText) {
   Pair p;
   p.peer_send(c.bytes);
   p.peer_close();
-  auto got = run(p.io, read_framed<Doc>(*p.read));
+  auto got = run_awaitable(p.io, read_framed<Doc>(*p.read));
   if (c.expected_error.empty()) {
     ASSERT_TRUE(got.has_value()) << got.error().what();
     return;
@@ -146,7 +136,7 @@ TEST(ReadFramed, BodyOfExactlyTheLimitIsRead) {
     p.peer_send(header(0x04000000));
     p.peer_send(body);
   });
-  auto got = run(p.io, read_framed<Doc>(*p.read));
+  auto got = run_awaitable(p.io, read_framed<Doc>(*p.read));
   peer.join();
   ASSERT_TRUE(got.has_value()) << got.error().what();
   EXPECT_TRUE(got->value.is_object());
@@ -167,19 +157,20 @@ TEST(ReadFramed, FramesFollowOneAnotherThenEarlyEof) {
       seen.push_back(doc->value.dump());
     }
   };
-  EXPECT_EQ(run(p.io, task()), (std::vector<std::string>{"[1]", "[2]", "early eof"}));
+  EXPECT_EQ(run_awaitable(p.io, task()), (std::vector<std::string>{"[1]", "[2]", "early eof"}));
 }
 
 TEST(WriteFramed, WritesLengthThenCompactBody) {
   Pair p;
-  auto sent = run(p.io, write_framed(*p.write, Doc{nlohmann::json{{"kind", "heartbeat"}}}));
+  auto sent =
+      run_awaitable(p.io, write_framed(*p.write, Doc{nlohmann::json{{"kind", "heartbeat"}}}));
   ASSERT_TRUE(sent.has_value());
   EXPECT_EQ(p.peer_recv(4 + 20), header(20) + R"({"kind":"heartbeat"})");
 }
 
 TEST(WriteFramed, EncodeFailureWritesNothing) {
   Pair p;
-  auto sent = run(p.io, write_framed(*p.write, Unencodable{}));
+  auto sent = run_awaitable(p.io, write_framed(*p.write, Unencodable{}));
   ASSERT_FALSE(sent.has_value());
   EXPECT_EQ(sent.error().what(), "json encode: invalid UTF-8 byte");
   p.write.reset();  // end of stream for the peer
@@ -189,7 +180,7 @@ TEST(WriteFramed, EncodeFailureWritesNothing) {
 TEST(WriteFramed, FailsWithTheIoErrorWhenThePeerIsGone) {
   Pair p;
   p.peer_close();
-  auto sent = run(p.io, write_framed(*p.write, Doc{nlohmann::json::array()}));
+  auto sent = run_awaitable(p.io, write_framed(*p.write, Doc{nlohmann::json::array()}));
   ASSERT_FALSE(sent.has_value());
   EXPECT_EQ(sent.error().code().value(), EPIPE);
 }
@@ -197,7 +188,7 @@ TEST(WriteFramed, FailsWithTheIoErrorWhenThePeerIsGone) {
 TEST(WriteVideoFrame, ThousandBytePacketLayout) {
   Pair p;
   std::vector<std::uint8_t> packet(1000, 0xAB);
-  auto sent = run(p.io, write_video_frame(*p.write, 0x0102030405060708, true, packet));
+  auto sent = run_awaitable(p.io, write_video_frame(*p.write, 0x0102030405060708, true, packet));
   ASSERT_TRUE(sent.has_value());
   std::string got = p.peer_recv(4 + 1009);
   ASSERT_EQ(got.size(), 1013u);
@@ -209,21 +200,21 @@ TEST(WriteVideoFrame, ThousandBytePacketLayout) {
 
 TEST(WriteVideoFrame, EmptyDeltaPacket) {
   Pair p;
-  ASSERT_TRUE(run(p.io, write_video_frame(*p.write, 33333, false, {})).has_value());
+  ASSERT_TRUE(run_awaitable(p.io, write_video_frame(*p.write, 33333, false, {})).has_value());
   EXPECT_EQ(p.peer_recv(13), std::string("\x80\x00\x00\x09\0\0\0\0\0\0\x82\x35\0", 13));
 }
 
 TEST(WriteVideoFrame, BodyOverTheLimitIsRefusedBeforeWriting) {
   Pair p;
   std::vector<std::uint8_t> fits(kMaxFrameLen - 9), over(kMaxFrameLen - 8);
-  auto refused = run(p.io, write_video_frame(*p.write, 0, true, over));
+  auto refused = run_awaitable(p.io, write_video_frame(*p.write, 0, true, over));
   ASSERT_FALSE(refused.has_value());
   EXPECT_EQ(refused.error().what(), "binary frame too large: 67108865");
   std::thread reader([&] {
     EXPECT_EQ(p.peer_recv(4), header(kMaxFrameLen | kBinaryFrameBit));
     EXPECT_EQ(p.peer_recv(kMaxFrameLen).size(), kMaxFrameLen);
   });
-  EXPECT_TRUE(run(p.io, write_video_frame(*p.write, 0, true, fits)).has_value());
+  EXPECT_TRUE(run_awaitable(p.io, write_video_frame(*p.write, 0, true, fits)).has_value());
   reader.join();
 }
 
@@ -233,7 +224,7 @@ TEST(Halves, WriteHalfReleaseHalfClosesThenBothReleasesClose) {
   EXPECT_EQ(p.peer_recv(1), "");  // end of stream for the peer
   // The other direction still works.
   p.peer_send(header(2) + "[]");
-  EXPECT_TRUE(run(p.io, read_framed<Doc>(*p.read)).has_value());
+  EXPECT_TRUE(run_awaitable(p.io, read_framed<Doc>(*p.read)).has_value());
   p.read.reset();
   char byte = 0;
   // The socket is closed now: the peer's send fails (it may take one send to notice).
@@ -294,7 +285,7 @@ class ConnectWithRetry : public testing::Test {
 
 TEST_F(ConnectWithRetry, ZeroAttemptsMakesOneAttemptWithoutWaiting) {
   auto start = std::chrono::steady_clock::now();
-  auto got = run(io_, connect_with_retry(path_, 0, std::chrono::seconds(30)));
+  auto got = run_awaitable(io_, connect_with_retry(path_, 0, std::chrono::seconds(30)));
   ASSERT_FALSE(got.has_value());
   EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(10));
   EXPECT_EQ(got.error().what(), "connect " + path_ + ": No such file or directory");
@@ -303,7 +294,7 @@ TEST_F(ConnectWithRetry, ZeroAttemptsMakesOneAttemptWithoutWaiting) {
 
 TEST_F(ConnectWithRetry, WaitsBetweenAttemptsButNotAfterTheLast) {
   auto start = std::chrono::steady_clock::now();
-  auto got = run(io_, connect_with_retry(path_, 3, std::chrono::milliseconds(100)));
+  auto got = run_awaitable(io_, connect_with_retry(path_, 3, std::chrono::milliseconds(100)));
   auto elapsed = std::chrono::steady_clock::now() - start;
   ASSERT_FALSE(got.has_value());
   EXPECT_GE(elapsed, std::chrono::milliseconds(200));
@@ -316,7 +307,7 @@ TEST_F(ConnectWithRetry, RefusedWhenNobodyListensOnTheFile) {
     s.open();
     s.bind(asio::local::stream_protocol::endpoint(path_));
   }  // bound, never listened, closed: the file stays
-  auto got = run(io_, connect_with_retry(path_, 1, std::chrono::milliseconds(1)));
+  auto got = run_awaitable(io_, connect_with_retry(path_, 1, std::chrono::milliseconds(1)));
   ASSERT_FALSE(got.has_value());
   EXPECT_EQ(got.error().what(), "connect " + path_ + ": Connection refused");
 }
@@ -329,12 +320,13 @@ TEST_F(ConnectWithRetry, ConnectsOnceTheDaemonListens) {
     acceptor =
         asio::local::stream_protocol::acceptor(io_, asio::local::stream_protocol::endpoint(path_));
   });
-  auto got = run(io_, connect_with_retry(path_, 50, std::chrono::milliseconds(20)));
+  auto got = run_awaitable(io_, connect_with_retry(path_, 50, std::chrono::milliseconds(20)));
   ASSERT_TRUE(got.has_value()) << got.error().what();
   auto served = acceptor.accept();
   auto halves = split(std::move(*got));
   ASSERT_TRUE(halves.has_value());
-  ASSERT_TRUE(run(io_, write_framed(halves->write, Doc{nlohmann::json{{"kind", "agent"}}})));
+  ASSERT_TRUE(
+      run_awaitable(io_, write_framed(halves->write, Doc{nlohmann::json{{"kind", "agent"}}})));
   std::string buf(20, '\0');
   asio::read(served, asio::buffer(buf));
   EXPECT_EQ(buf, header(16) + R"({"kind":"agent"})");
@@ -342,7 +334,7 @@ TEST_F(ConnectWithRetry, ConnectsOnceTheDaemonListens) {
 
 TEST_F(ConnectWithRetry, PathTooLongForASocketAddress) {
   std::string long_path = "/tmp/" + std::string(200, 'x');
-  auto got = run(io_, connect_with_retry(long_path, 5, std::chrono::seconds(1)));
+  auto got = run_awaitable(io_, connect_with_retry(long_path, 5, std::chrono::seconds(1)));
   ASSERT_FALSE(got.has_value());
   EXPECT_TRUE(got.error().what().starts_with("connect " + long_path + ": "));
 }
