@@ -3,12 +3,12 @@
 #include <spdlog/sinks/stdout_sinks.h>
 #include <spdlog/spdlog.h>
 
+#include <fmt/format.h>
 #include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <cstdlib>
 #include <ctime>
-#include <fmt/format.h>
 #include <memory>
 #include <mutex>
 
@@ -39,7 +39,8 @@ State& state() {
 
 std::optional<Level> parse_level(std::string_view text) {
   std::string lower;
-  for (char c : text) lower.push_back(static_cast<char>(std::tolower(static_cast<unsigned char>(c))));
+  for (char c : text)
+    lower.push_back(static_cast<char>(std::tolower(static_cast<unsigned char>(c))));
   if (lower == "error") return Level::Error;
   if (lower == "warn") return Level::Warn;
   if (lower == "info") return Level::Info;
@@ -52,7 +53,11 @@ bool valid_utf8(std::string_view s) {
   size_t i = 0;
   while (i < s.size()) {
     auto c = static_cast<unsigned char>(s[i]);
-    size_t len = c < 0x80 ? 1 : (c >> 5) == 0x6 ? 2 : (c >> 4) == 0xE ? 3 : (c >> 3) == 0x1E ? 4 : 0;
+    size_t len = c < 0x80           ? 1
+                 : (c >> 5) == 0x6  ? 2
+                 : (c >> 4) == 0xE  ? 3
+                 : (c >> 3) == 0x1E ? 4
+                                    : 0;
     if (len == 0 || i + len > s.size()) return false;
     for (size_t k = 1; k < len; ++k) {
       if ((static_cast<unsigned char>(s[i + k]) & 0xC0) != 0x80) return false;
@@ -92,11 +97,16 @@ std::string timestamp() {
 
 std::string_view level_colour(Level level) {
   switch (level) {
-    case Level::Error: return "\x1b[31m";
-    case Level::Warn: return "\x1b[33m";
-    case Level::Info: return "\x1b[32m";
-    case Level::Debug: return "\x1b[34m";
-    case Level::Trace: return "\x1b[35m";
+    case Level::Error:
+      return "\x1b[31m";
+    case Level::Warn:
+      return "\x1b[33m";
+    case Level::Info:
+      return "\x1b[32m";
+    case Level::Debug:
+      return "\x1b[34m";
+    case Level::Trace:
+      return "\x1b[35m";
   }
   return "";
 }
@@ -105,11 +115,16 @@ std::string_view level_colour(Level level) {
 
 std::string_view level_name(Level level) {
   switch (level) {
-    case Level::Error: return "ERROR";
-    case Level::Warn: return "WARN";
-    case Level::Info: return "INFO";
-    case Level::Debug: return "DEBUG";
-    case Level::Trace: return "TRACE";
+    case Level::Error:
+      return "ERROR";
+    case Level::Warn:
+      return "WARN";
+    case Level::Info:
+      return "INFO";
+    case Level::Debug:
+      return "DEBUG";
+    case Level::Trace:
+      return "TRACE";
   }
   return "?";
 }
@@ -118,11 +133,11 @@ Field::Field(std::string_view n, double v) : name(n), value(fmt::format("{}", v)
 
 Filter::Filter() : directives_{{"", Level::Info}} {}
 
-Filter Filter::parse(std::optional<std::string_view> spec) {
-  if (!spec || !valid_utf8(*spec)) return Filter();
+Filter Filter::parse(std::optional<std::string_view> directives) {
+  if (!directives || !valid_utf8(*directives)) return Filter();
   Filter f;
   f.directives_.clear();
-  std::string_view rest = *spec;
+  std::string_view rest = *directives;
   while (true) {
     size_t comma = rest.find(',');
     std::string_view item = trim(rest.substr(0, comma));
@@ -143,8 +158,9 @@ Filter Filter::parse(std::optional<std::string_view> spec) {
   }
   // Longest path first; a later directive for the same path wins over an earlier one.
   std::reverse(f.directives_.begin(), f.directives_.end());
-  std::stable_sort(f.directives_.begin(), f.directives_.end(),
-                   [](const Directive& a, const Directive& b) { return a.path.size() > b.path.size(); });
+  std::stable_sort(
+      f.directives_.begin(), f.directives_.end(),
+      [](const Directive& a, const Directive& b) { return a.path.size() > b.path.size(); });
   return f;
 }
 

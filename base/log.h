@@ -35,8 +35,8 @@ struct Field {
   Field(std::string_view n, bool v) : name(n), value(v ? "true" : "false") {}
   Field(std::string_view n, const Error& e) : name(n), value(e.what()) {}
   template <class T>
-    requires(std::integral<T> && !std::same_as<T, bool>)
-  Field(std::string_view n, T v) : name(n), value(std::to_string(v)) {}
+  requires(std::integral<T> && !std::same_as<T, bool>) Field(std::string_view n, T v)
+      : name(n), value(std::to_string(v)) {}
   Field(std::string_view n, double v);
 };
 
@@ -49,7 +49,7 @@ class Filter {
   Filter();
   // Parses a comma-separated list of directives. An absent value, an empty one, text that is not
   // valid UTF-8, or any directive that does not parse gives the default filter "info".
-  static Filter parse(std::optional<std::string_view> spec);
+  static Filter parse(std::optional<std::string_view> directives);
   // `parse` on the value of the environment variable `TARNVALE_LOG`.
   static Filter from_environment();
 

@@ -10,19 +10,21 @@ namespace {
 
 struct FilterCase {
   const char* name;
-  std::optional<std::string_view> spec;
+  std::optional<std::string_view> directives;
   std::string_view target;
   Level level;
   bool shown;
 };
 
-std::ostream& operator<<(std::ostream& os, const FilterCase& c) { return os << c.name; }
+std::ostream& operator<<(std::ostream& os, const FilterCase& c) {
+  return os << c.name;
+}
 
 class FilterTest : public ::testing::TestWithParam<FilterCase> {};
 
 TEST_P(FilterTest, Decides) {
   const auto& c = GetParam();
-  EXPECT_EQ(Filter::parse(c.spec).enabled(c.target, c.level), c.shown);
+  EXPECT_EQ(Filter::parse(c.directives).enabled(c.target, c.level), c.shown);
 }
 
 constexpr std::string_view kImp = "tarnvale_host_agent::imp";

@@ -20,16 +20,16 @@ namespace log = tarnvale_base::log;
 constexpr const char* kNoDisplays =
     "no displays available — did you grant Screen Recording permission?";
 
-vh::DisplaySpec small_display(std::uint32_t id, std::uint32_t w, std::uint32_t h,
-                              vh::Content content = vh::Content::Static) {
-  vh::DisplaySpec d;
+vh::DisplayLayout small_display(std::uint32_t id, std::uint32_t w, std::uint32_t h,
+                                vh::Content content = vh::Content::Static) {
+  vh::DisplayLayout d;
   d.id = id;
   d.modes = {vh::make_mode(w, h), vh::make_mode(w / 2, h / 2)};
   d.content = content;
   return d;
 }
 
-std::shared_ptr<vh::VirtualHost> host_with(std::vector<vh::DisplaySpec> displays) {
+std::shared_ptr<vh::VirtualHost> host_with(std::vector<vh::DisplayLayout> displays) {
   vh::Scenario s;
   s.displays = std::move(displays);
   return vh::VirtualHost::reset(std::move(s));

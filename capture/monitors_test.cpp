@@ -11,9 +11,9 @@ namespace vh = tarnvale_platform::vhost;
 using tarnvale_proto::MonitorMode;
 using Size = std::pair<std::uint32_t, std::uint32_t>;
 
-vh::DisplaySpec display(std::uint32_t id, std::int32_t x,
-                        std::vector<tarnvale_platform::CGDisplayMode> modes) {
-  vh::DisplaySpec d;
+vh::DisplayLayout display(std::uint32_t id, std::int32_t x,
+                          std::vector<tarnvale_platform::CGDisplayMode> modes) {
+  vh::DisplayLayout d;
   d.id = id;
   d.x = x;
   d.modes = std::move(modes);

@@ -23,8 +23,8 @@ CGDirectDisplayID CGMainDisplayID() {
   std::lock_guard lock(s.mu);
   // The main display is the one at the desktop's origin; the first one when none is.
   for (const auto& d : s.displays)
-    if (d.spec.x == 0 && d.spec.y == 0) return d.spec.id;
-  return s.displays.empty() ? 0 : s.displays.front().spec.id;
+    if (d.layout.x == 0 && d.layout.y == 0) return d.layout.id;
+  return s.displays.empty() ? 0 : s.displays.front().layout.id;
 }
 
 CGRect CGDisplayBounds(CGDirectDisplayID display) {
@@ -34,7 +34,7 @@ CGRect CGDisplayBounds(CGDirectDisplayID display) {
   const auto* d = s.find(display);
   if (!d) return CGRect{};
   const auto& m = d->mode();
-  return CGRect{{double(d->spec.x), double(d->spec.y)}, {double(m.width), double(m.height)}};
+  return CGRect{{double(d->layout.x), double(d->layout.y)}, {double(m.width), double(m.height)}};
 }
 
 std::optional<std::vector<CGDisplayModeRef>> CGDisplayCopyAllDisplayModes(
@@ -46,7 +46,7 @@ std::optional<std::vector<CGDisplayModeRef>> CGDisplayCopyAllDisplayModes(
   const auto* d = s.find(display);
   if (!d) return std::nullopt;
   std::vector<CGDisplayModeRef> out;
-  for (const auto& m : d->spec.modes) {
+  for (const auto& m : d->layout.modes) {
     if (m.low_resolution_duplicate && !duplicates) continue;
     out.push_back(copy_mode(m));
   }
@@ -67,9 +67,9 @@ CGError CGDisplaySetDisplayMode(CGDirectDisplayID display, const CGDisplayModeRe
   std::lock_guard lock(s.mu);
   if (s.fail_mode) return std::exchange(s.fail_mode, std::nullopt).value();
   auto* d = s.find(display);
-  if (!d || !mode || mode->display != display || mode->io_mode_id >= d->spec.modes.size())
+  if (!d || !mode || mode->display != display || mode->io_mode_id >= d->layout.modes.size())
     return kCGErrorIllegalArgument;
-  d->spec.current_mode = mode->io_mode_id;
+  d->layout.current_mode = mode->io_mode_id;
   ++d->content_version;
   ++s.stats.mode_switches;
   const auto& m = d->mode();

@@ -43,11 +43,11 @@ void SCShareableContent::getShareableContentExcludingDesktopWindows(bool, bool,
         for (const auto& d : s.displays) {
           const auto& m = d.mode();
           SCDisplay out;
-          out.displayID = d.spec.id;
+          out.displayID = d.layout.id;
           out.width = m.width;
           out.height = m.height;
           out.frame =
-              CGRect{{double(d.spec.x), double(d.spec.y)}, {double(m.width), double(m.height)}};
+              CGRect{{double(d.layout.x), double(d.layout.y)}, {double(m.width), double(m.height)}};
           content->displays.push_back(out);
         }
       }
@@ -285,7 +285,7 @@ void StreamCore::deliver_loop() {
         p.width = m.width;
         p.height = m.height;
         p.refresh = m.refresh_rate > 0 ? m.refresh_rate : 60;
-        p.content = d->spec.content;
+        p.content = d->layout.content;
         p.version = d->content_version;
         p.locked = s.locked;
         if (p.content == Content::Moving && !p.locked) {

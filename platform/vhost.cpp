@@ -24,29 +24,29 @@ std::string fmt_display(CGDirectDisplayID id) {
   return "display " + std::to_string(id);
 }
 
-void fill_mode_owners(DisplaySpec& spec) {
-  for (std::size_t i = 0; i < spec.modes.size(); ++i) {
-    spec.modes[i].display = spec.id;
-    spec.modes[i].io_mode_id = static_cast<std::uint32_t>(i);
+void fill_mode_owners(DisplayLayout& layout) {
+  for (std::size_t i = 0; i < layout.modes.size(); ++i) {
+    layout.modes[i].display = layout.id;
+    layout.modes[i].io_mode_id = static_cast<std::uint32_t>(i);
   }
 }
 
-tarnvale_base::Result<void> check_display(const DisplaySpec& spec) {
-  if (spec.id == 0) return tarnvale_base::fail("display id 0 is not a display");
-  if (spec.modes.empty()) return tarnvale_base::fail(fmt_display(spec.id) + " has no modes");
-  if (spec.current_mode >= spec.modes.size())
-    return tarnvale_base::fail(fmt_display(spec.id) + ": current mode out of range");
-  for (const auto& m : spec.modes) {
+tarnvale_base::Result<void> check_display(const DisplayLayout& layout) {
+  if (layout.id == 0) return tarnvale_base::fail("display id 0 is not a display");
+  if (layout.modes.empty()) return tarnvale_base::fail(fmt_display(layout.id) + " has no modes");
+  if (layout.current_mode >= layout.modes.size())
+    return tarnvale_base::fail(fmt_display(layout.id) + ": current mode out of range");
+  for (const auto& m : layout.modes) {
     if (m.width == 0 || m.height == 0 || m.pixel_width == 0 || m.pixel_height == 0)
-      return tarnvale_base::fail(fmt_display(spec.id) + ": a mode has a zero size");
+      return tarnvale_base::fail(fmt_display(layout.id) + ": a mode has a zero size");
   }
   return {};
 }
 
-detail::DisplayState make_display_state(DisplaySpec spec) {
-  fill_mode_owners(spec);
+detail::DisplayState make_display_state(DisplayLayout layout) {
+  fill_mode_owners(layout);
   detail::DisplayState d;
-  d.spec = std::move(spec);
+  d.layout = std::move(layout);
   d.epoch = std::chrono::steady_clock::now();
   return d;
 }
@@ -137,7 +137,7 @@ CGDisplayMode make_scaled_mode(std::uint32_t width, std::uint32_t height, std::u
 
 Scenario Scenario::default_scenario() {
   Scenario s;
-  DisplaySpec d;
+  DisplayLayout d;
   d.id = 1;
   d.modes = {make_mode(1920, 1080, 60),
              make_mode(1920, 1080, 30),
@@ -259,7 +259,7 @@ void VirtualHost::set_in_session(bool in_session) {
   state_->in_session = in_session;
 }
 
-tarnvale_base::Result<void> VirtualHost::add_display(DisplaySpec display) {
+tarnvale_base::Result<void> VirtualHost::add_display(DisplayLayout display) {
   if (auto ok = check_display(display); !ok) return ok;
   std::lock_guard lock(state_->mu);
   if (state_->find(display.id))
@@ -273,7 +273,7 @@ tarnvale_base::Result<void> VirtualHost::remove_display(CGDirectDisplayID id) {
   {
     std::lock_guard lock(state_->mu);
     auto& ds = state_->displays;
-    auto it = std::find_if(ds.begin(), ds.end(), [&](auto& d) { return d.spec.id == id; });
+    auto it = std::find_if(ds.begin(), ds.end(), [&](auto& d) { return d.layout.id == id; });
     if (it == ds.end()) return tarnvale_base::fail("no " + fmt_display(id));
     ds.erase(it);
     state_->bump();
@@ -282,16 +282,16 @@ tarnvale_base::Result<void> VirtualHost::remove_display(CGDirectDisplayID id) {
   return {};
 }
 
-std::vector<DisplaySpec> VirtualHost::displays() const {
+std::vector<DisplayLayout> VirtualHost::displays() const {
   std::lock_guard lock(state_->mu);
-  std::vector<DisplaySpec> out;
-  for (const auto& d : state_->displays) out.push_back(d.spec);
+  std::vector<DisplayLayout> out;
+  for (const auto& d : state_->displays) out.push_back(d.layout);
   return out;
 }
 
-std::optional<DisplaySpec> VirtualHost::display(CGDirectDisplayID id) const {
+std::optional<DisplayLayout> VirtualHost::display(CGDirectDisplayID id) const {
   std::lock_guard lock(state_->mu);
-  if (auto* d = state_->find(id)) return d->spec;
+  if (auto* d = state_->find(id)) return d->layout;
   return std::nullopt;
 }
 
@@ -301,7 +301,7 @@ tarnvale_base::Result<void> VirtualHost::set_content(CGDirectDisplayID id, Conte
   if (!d) return tarnvale_base::fail("no " + fmt_display(id));
   if (content == Content::Pixels && !d->pixels)
     return tarnvale_base::fail(fmt_display(id) + " has no pixels set");
-  d->spec.content = content;
+  d->layout.content = content;
   ++d->content_version;
   state_->bump();
   return {};
@@ -320,7 +320,7 @@ tarnvale_base::Result<void> VirtualHost::set_pixels(CGDirectDisplayID id, std::u
   d->pixels = std::move(pixels);
   d->pixels_width = width;
   d->pixels_height = height;
-  d->spec.content = Content::Pixels;
+  d->layout.content = Content::Pixels;
   ++d->content_version;
   state_->bump();
   return {};

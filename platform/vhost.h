@@ -37,7 +37,7 @@ enum class Content {
   Pixels,  // an image set by a test (`set_pixels`)
 };
 
-struct DisplaySpec {
+struct DisplayLayout {
   CGDirectDisplayID id = 1;
   std::int32_t x = 0;  // origin in desktop coordinates (points)
   std::int32_t y = 0;
@@ -58,7 +58,7 @@ struct Scenario {
   bool accessibility = true;
   bool locked = false;
   bool in_session = true;  // false: there is no login session dictionary
-  std::vector<DisplaySpec> displays;
+  std::vector<DisplayLayout> displays;
 
   // One 1920x1080 display with id 1 at the origin, modes 1920x1080 at 60 and 30 Hz, 2560x1440 and
   // 1920x1080 as scaled duplicates, 1280x720, 1024x768; moving content; unlocked; every
@@ -113,11 +113,11 @@ class VirtualHost : public std::enable_shared_from_this<VirtualHost> {
   void set_in_session(bool in_session);
 
   // --- displays
-  tarnvale_base::Result<void> add_display(DisplaySpec display);
+  tarnvale_base::Result<void> add_display(DisplayLayout display);
   // Removes the display; its running streams die.
   tarnvale_base::Result<void> remove_display(CGDirectDisplayID id);
-  std::vector<DisplaySpec> displays() const;
-  std::optional<DisplaySpec> display(CGDirectDisplayID id) const;
+  std::vector<DisplayLayout> displays() const;
+  std::optional<DisplayLayout> display(CGDirectDisplayID id) const;
   tarnvale_base::Result<void> set_content(CGDirectDisplayID id, Content content);
   // Shows a `width` x `height` BGRA image (rows of exactly width * 4 bytes); scaled to the mode.
   tarnvale_base::Result<void> set_pixels(CGDirectDisplayID id, std::uint32_t width,

@@ -130,11 +130,11 @@ json handle_control_command(const json& command) {
     return refused("`content` must be \"moving\" or \"static\", or give `solid`");
   }
   if (cmd == "add_display") {
-    auto it = command.find("spec");
-    if (it == command.end()) return refused("missing `spec` (a display as in the scenario file)");
-    auto spec = display_from_json(*it);
-    if (!spec) return refused(spec.error().what());
-    return from_result(host->add_display(std::move(*spec)));
+    auto it = command.find("layout");
+    if (it == command.end()) return refused("missing `layout` (a display as in the scenario file)");
+    auto layout = display_from_json(*it);
+    if (!layout) return refused(layout.error().what());
+    return from_result(host->add_display(std::move(*layout)));
   }
   if (cmd == "remove_display") {
     auto id = display_arg(command);

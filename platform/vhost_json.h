@@ -21,7 +21,7 @@ inline std::optional<std::uint64_t> as_unsigned(const nlohmann::json& v, std::ui
   return std::nullopt;
 }
 
-tarnvale_base::Result<DisplaySpec> display_from_json(const nlohmann::json& display);
-nlohmann::json display_to_json(const DisplaySpec& display);
+tarnvale_base::Result<DisplayLayout> display_from_json(const nlohmann::json& display);
+nlohmann::json display_to_json(const DisplayLayout& display);
 
 }  // namespace tarnvale_platform::vhost

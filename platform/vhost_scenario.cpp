@@ -85,26 +85,26 @@ Result<Content> parse_content(const json& v) {
 
 }  // namespace
 
-Result<DisplaySpec> display_from_json(const json& d) {
+Result<DisplayLayout> display_from_json(const json& d) {
   if (!d.is_object()) return fail("a display must be an object");
   if (auto ok = only_keys(d, "display",
                           {"id", "origin", "modes", "width", "height", "current", "content"});
       !ok)
     return std::unexpected(ok.error());
-  DisplaySpec spec;
+  DisplayLayout layout;
   auto id = get_u32(d, "id", std::nullopt);
   if (!id) return std::unexpected(id.error().context("display"));
   if (*id == 0) return fail("display: `id` must not be 0");
-  spec.id = *id;
-  const std::string where = "display " + std::to_string(spec.id);
+  layout.id = *id;
+  const std::string where = "display " + std::to_string(layout.id);
   if (auto it = d.find("origin"); it != d.end()) {
     if (!it->is_array() || it->size() != 2) return fail(where + ": `origin` must be [x, y]");
     auto x = get_i32((*it)[0], where + ": origin x");
     if (!x) return std::unexpected(x.error());
     auto y = get_i32((*it)[1], where + ": origin y");
     if (!y) return std::unexpected(y.error());
-    spec.x = *x;
-    spec.y = *y;
+    layout.x = *x;
+    layout.y = *y;
   }
   if (auto it = d.find("modes"); it != d.end()) {
     if (d.contains("width") || d.contains("height"))
@@ -113,7 +113,7 @@ Result<DisplaySpec> display_from_json(const json& d) {
     for (const auto& m : *it) {
       auto mode = parse_mode(m);
       if (!mode) return std::unexpected(mode.error().context(where));
-      spec.modes.push_back(*mode);
+      layout.modes.push_back(*mode);
     }
   } else {
     auto w = get_u32(d, "width", std::nullopt);
@@ -122,21 +122,21 @@ Result<DisplaySpec> display_from_json(const json& d) {
     if (!h) return std::unexpected(h.error().context(where));
     auto mode = parse_mode(json{{"width", *w}, {"height", *h}});
     if (!mode) return std::unexpected(mode.error().context(where));
-    spec.modes.push_back(*mode);
+    layout.modes.push_back(*mode);
   }
   auto current = get_u32(d, "current", 0u);
   if (!current) return std::unexpected(current.error().context(where));
-  if (*current >= spec.modes.size()) return fail(where + ": `current` is not a mode index");
-  spec.current_mode = *current;
+  if (*current >= layout.modes.size()) return fail(where + ": `current` is not a mode index");
+  layout.current_mode = *current;
   if (auto it = d.find("content"); it != d.end()) {
     auto c = parse_content(*it);
     if (!c) return std::unexpected(c.error().context(where));
-    spec.content = *c;
+    layout.content = *c;
   }
-  return spec;
+  return layout;
 }
 
-json display_to_json(const DisplaySpec& d) {
+json display_to_json(const DisplayLayout& d) {
   json modes = json::array();
   for (const auto& m : d.modes) {
     modes.push_back({{"width", m.width},
@@ -184,12 +184,12 @@ Result<Scenario> Scenario::parse(std::string_view json_text) {
     if (!it->is_array()) return fail("`displays` must be a list");
     s.displays.clear();
     for (const auto& d : *it) {
-      auto spec = display_from_json(d);
-      if (!spec) return std::unexpected(spec.error());
+      auto layout = display_from_json(d);
+      if (!layout) return std::unexpected(layout.error());
       for (const auto& other : s.displays)
-        if (other.id == spec->id)
-          return fail("display " + std::to_string(spec->id) + " is listed twice");
-      s.displays.push_back(std::move(*spec));
+        if (other.id == layout->id)
+          return fail("display " + std::to_string(layout->id) + " is listed twice");
+      s.displays.push_back(std::move(*layout));
     }
   }
   return s;

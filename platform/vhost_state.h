@@ -16,14 +16,14 @@
 namespace tarnvale_platform::vhost::detail {
 
 struct DisplayState {
-  DisplaySpec spec;
+  DisplayLayout layout;
   std::uint64_t content_version = 0;  // bumped on every change of what the display shows
   std::shared_ptr<const std::vector<std::uint8_t>> pixels;  // for Content::Pixels
   std::uint32_t pixels_width = 0;
   std::uint32_t pixels_height = 0;
   std::chrono::steady_clock::time_point epoch;  // frame 0 of the moving picture
 
-  const CGDisplayMode& mode() const { return spec.modes[spec.current_mode]; }
+  const CGDisplayMode& mode() const { return layout.modes[layout.current_mode]; }
 };
 
 // What a display shows at one moment, copied out of the host so that it can be drawn without
@@ -75,7 +75,7 @@ struct State {
 
   DisplayState* find(CGDirectDisplayID id) {
     for (auto& d : displays)
-      if (d.spec.id == id) return &d;
+      if (d.layout.id == id) return &d;
     return nullptr;
   }
   // Call with `mu` held; wakes waiters.

@@ -98,7 +98,7 @@ TEST(Scenario, RejectsBadInputWithItsReason) {
 
 TEST(Displays, ModesBoundsAndMainDisplay) {
   Scenario s;
-  DisplaySpec side;
+  DisplayLayout side;
   side.id = 8;
   side.x = -1024;
   side.modes = {make_mode(1024, 768)};
@@ -228,7 +228,7 @@ SCStreamConfiguration config_for(const SCDisplay& d, int fps = 30) {
 
 Scenario one_small_display(Content content) {
   Scenario s;
-  DisplaySpec d;
+  DisplayLayout d;
   d.id = 3;
   d.modes = {make_mode(96, 64, 60)};
   d.content = content;
@@ -392,7 +392,7 @@ TEST(Control, CommandsChangeTheHostAndReportIt) {
             true);
   EXPECT_FALSE(host->screen_recording());
   auto added = handle_control_command(
-      {{"cmd", "add_display"}, {"spec", {{"id", 2}, {"width", 800}, {"height", 600}}}});
+      {{"cmd", "add_display"}, {"layout", {{"id", 2}, {"width", 800}, {"height", 600}}}});
   EXPECT_EQ(added["ok"], true) << added.dump();
   ASSERT_TRUE(host->display(2));
   EXPECT_EQ(
@@ -420,7 +420,7 @@ TEST(Control, CommandsChangeTheHostAndReportIt) {
       {{{"cmd", "content"}, {"display", 77}, {"content", "static"}}, "no display 77"},
       {{{"cmd", "content"}, {"display", 1}, {"solid", {1, 2, 300}}},
        "`solid` values must be 0 to 255"},
-      {{{"cmd", "add_display"}, {"spec", {{"id", 1}, {"width", 8}, {"height", 8}}}},
+      {{{"cmd", "add_display"}, {"layout", {{"id", 1}, {"width", 8}, {"height", 8}}}},
        "display 1 already exists"},
       {{{"cmd", "fail_next"}, {"call", "everything"}},
        "unknown `call`; one of content_query, stream_start, set_display_mode, pixel_lock"},
