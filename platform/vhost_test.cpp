@@ -226,6 +226,13 @@ SCStreamConfiguration config_for(const SCDisplay& d, int fps = 30) {
   return c;
 }
 
+// A stream of the whole first display of `c`, at 30 frames per second.
+std::shared_ptr<SCStream> first_display_stream(const SCShareableContent& c,
+                                               std::weak_ptr<SCStreamDelegate> delegate = {}) {
+  return SCStream::create(SCContentFilter(c.displays[0], {}), config_for(c.displays[0]),
+                          std::move(delegate));
+}
+
 Scenario one_small_display(Content content) {
   Scenario s;
   DisplayLayout d;
@@ -240,8 +247,7 @@ TEST(Streams, DeliverOnTheirOwnThreadAndStopForGood) {
   auto host = VirtualHost::reset(one_small_display(Content::Moving));
   auto c = content();
   ASSERT_EQ(c->displays.size(), 1u);
-  auto stream =
-      SCStream::create(SCContentFilter(c->displays[0], {}), config_for(c->displays[0]), {});
+  auto stream = first_display_stream(*c);
   auto rec = std::make_shared<Recorder>();
   ASSERT_TRUE(stream->addStreamOutput(rec, SCStreamOutputType::Screen, nullptr));
   NSError refused;
@@ -273,8 +279,7 @@ TEST(Streams, DeliverOnTheirOwnThreadAndStopForGood) {
 TEST(Streams, StaticPictureSendsOneImageThenIdleDeliveries) {
   auto host = VirtualHost::reset(one_small_display(Content::Static));
   auto c = content();
-  auto stream =
-      SCStream::create(SCContentFilter(c->displays[0], {}), config_for(c->displays[0]), {});
+  auto stream = first_display_stream(*c);
   auto rec = std::make_shared<Recorder>();
   stream->addStreamOutput(rec, SCStreamOutputType::Screen, nullptr);
   ASSERT_FALSE(wait_start(*stream));
@@ -286,8 +291,7 @@ TEST(Streams, DeathReleasesOutputsAndTellsTheDelegate) {
   auto host = VirtualHost::reset(one_small_display(Content::Moving));
   auto c = content();
   auto watcher = std::make_shared<StopWatcher>();
-  auto stream =
-      SCStream::create(SCContentFilter(c->displays[0], {}), config_for(c->displays[0]), watcher);
+  auto stream = first_display_stream(*c, watcher);
   auto rec = std::make_shared<Recorder>();
   std::weak_ptr<Recorder> weak = rec;
   stream->addStreamOutput(std::move(rec), SCStreamOutputType::Screen, nullptr);
@@ -306,8 +310,7 @@ TEST(Streams, DeathReleasesOutputsAndTellsTheDelegate) {
 TEST(Streams, RemovedDisplayKillsItsStreams) {
   auto host = VirtualHost::reset(one_small_display(Content::Moving));
   auto c = content();
-  auto stream =
-      SCStream::create(SCContentFilter(c->displays[0], {}), config_for(c->displays[0]), {});
+  auto stream = first_display_stream(*c);
   stream->addStreamOutput(std::make_shared<Recorder>(), SCStreamOutputType::Screen, nullptr);
   ASSERT_FALSE(wait_start(*stream));
   ASSERT_TRUE(host->remove_display(3));
@@ -325,8 +328,7 @@ TEST(Streams, StartRefusedWithoutPermissionOrWithABadConfiguration) {
   EXPECT_EQ(e->localizedDescription, "The stream configuration is invalid");
 
   host->set_screen_recording(false);
-  auto refused =
-      SCStream::create(SCContentFilter(c->displays[0], {}), config_for(c->displays[0]), {});
+  auto refused = first_display_stream(*c);
   e = wait_start(*refused);
   ASSERT_TRUE(e);
   EXPECT_EQ(e->code, SCStreamErrorUserDeclined);
@@ -336,8 +338,7 @@ TEST(Streams, StartRefusedWithoutPermissionOrWithABadConfiguration) {
 TEST(Streams, ResetWhileRunningKeepsTheOldHostUntilReleased) {
   auto host = VirtualHost::reset(one_small_display(Content::Moving));
   auto c = content();
-  auto stream =
-      SCStream::create(SCContentFilter(c->displays[0], {}), config_for(c->displays[0]), {});
+  auto stream = first_display_stream(*c);
   auto rec = std::make_shared<Recorder>();
   stream->addStreamOutput(rec, SCStreamOutputType::Screen, nullptr);
   ASSERT_FALSE(wait_start(*stream));
@@ -370,8 +371,7 @@ TEST(Streams, ReleasedFromItsOwnHandler) {
   auto out = std::make_shared<SelfRelease>();
   auto done = out->done.get_future();
   {
-    auto stream =
-        SCStream::create(SCContentFilter(c->displays[0], {}), config_for(c->displays[0]), {});
+    auto stream = first_display_stream(*c);
     stream->addStreamOutput(out, SCStreamOutputType::Screen, nullptr);
     ASSERT_FALSE(wait_start(*stream));
     std::lock_guard lock(out->mu);
